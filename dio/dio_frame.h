@@ -1,0 +1,46 @@
+// The digital I/O frame shared by pinio and pindrive: open the digital I/O, run
+// the program's menu until the quit choice, close the digital I/O.
+#ifndef DIO_FRAME_H
+#define DIO_FRAME_H
+
+#include <array>
+#include <cstdint>
+
+#include "console.h"
+
+inline constexpr int DIO_MENU_ITEMS = 4;
+inline constexpr int EXIT_DIO_FAILED = 1;
+
+using DioOperation = OperationEnd (*)();
+
+// What a program hands to the frame: its title line, the item lines of choices
+// 1 to 4, and the operation of each choice.
+struct DioMenu {
+    const char* title;
+    std::array<const char*, DIO_MENU_ITEMS> items;
+    std::array<DioOperation, DIO_MENU_ITEMS> operations;
+};
+
+// The whole life of the program; returns its exit status: 0 after a normal
+// quit, EXIT_DIO_FAILED when the digital I/O could not be opened or closed.
+int RunDioProgram(const DioMenu& menu);
+
+// The answer line: every answer to a prompt after a menu choice is read into it,
+// never into the choice line. Returns false at end of input.
+bool ReadAnswer();
+const LineBuffer& AnswerLine();
+
+// ReadAnswer, then the number it holds into target (unchanged when it holds
+// none). Returns false at end of input.
+bool ReadAnswerNumber(int32_t& target);
+
+enum class PinAnswer { Accepted, Refused, EndOfInput };
+
+// Prints the prompt, reads the pin number into pin and checks it; a refused
+// number gets the refusal line.
+PinAnswer AskForPin(const char* prompt, int32_t& pin);
+
+// Prints the report of the failed operation and waits for the acknowledgement.
+void ReportAndWait(LibOperation failed);
+
+#endif  // DIO_FRAME_H

@@ -1,0 +1,71 @@
+// What the environment tells the simulated board: failures to inject, the
+// external input levels, and where to append the trace of every call.
+#ifndef MARLEK_SIM_SETTINGS_H
+#define MARLEK_SIM_SETTINGS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marlek_sim {
+
+enum class SimOperation {
+    DIOInit,
+    DIOFree,
+    DIOSetConfig,
+    DIOInputByte,
+    DIOInputBit,
+    DIOOutputByte,
+    DIOOutputBit,
+    LedConfig,
+    SerialConfig,
+    GetLastError,
+    GetErrorString,
+};
+inline constexpr int SIM_OPERATION_COUNT = 11;
+
+const char* OperationName(SimOperation operation);
+std::optional<SimOperation> OperationByName(std::string_view name);
+
+// Error codes of the simulated library.
+enum ErrorCode : uint8_t {
+    ERROR_NONE = 0,
+    ERROR_NOT_INITIALISED = 1,
+    ERROR_ALREADY_INITIALISED = 2,
+    ERROR_PIN_OUT_OF_RANGE = 3,
+    ERROR_INVALID_ARGUMENT = 4,
+    ERROR_INJECTED = 5,
+    ERROR_NO_SUCH_DEVICE = 6,
+    ERROR_BAD_SETTING = 7,
+};
+
+// The operator's text for an error code ("unknown error code" for others).
+const char* ErrorText(uint8_t code);
+
+inline constexpr const char* DEFAULT_INJECTED_DETAIL = "failure injected by MARLEK_SIM_FAIL";
+
+struct FailureRule {
+    SimOperation operation = SimOperation::DIOInit;
+    uint32_t onCall = 0;  // fail the n-th call only; 0: every call
+    uint8_t code = ERROR_INJECTED;
+    std::string detail = DEFAULT_INJECTED_DETAIL;
+};
+
+struct Settings {
+    std::vector<FailureRule> failures;
+    std::optional<uint8_t> externalLevels;
+    std::string tracePath;
+    std::string problem;  // not empty: a setting could not be read
+};
+
+// MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]].
+// MARLEK_SIM_INPUTS: the external levels as a byte (decimal, 0x hex or 0 octal).
+// MARLEK_SIM_TRACE: the file the trace is appended to.
+// Any of them may be null (not set).
+Settings ReadSettings(const char* fail, const char* inputs, const char* trace);
+
+}  // namespace marlek_sim
+
+#endif  // MARLEK_SIM_SETTINGS_H

@@ -1,0 +1,100 @@
+"""pinio: reading and driving the GPIO pins."""
+from dialogue_case import (Case, DIO_COMPLETED, DIO_INIT_FAILED, FREE, INIT, INVALID_OPTION, PIN_REFUSED, PRESS_ENTER,
+                           dio_dialogue, dio_menu, error_calls, fail, failing, report)
+
+TITLE = "\nDIO INPUT AND OUTPUT: Main Menu \n"
+MENU = dio_menu(["1) Read Byte from  GPIO Pins\n", "2) Read bit from GPIO Pin\n",
+                 "3) Write Byte to GPIO Pins\n", "4) Write Bit to a GPIO Pin\n"])
+PIN_PROMPT = "Enter GPIO Number:(0-7):\n"
+HYPHENS = "-" * 68 + "\r\n"
+
+
+def pinio(*passes, end=None):
+    return dio_dialogue(TITLE, MENU, *passes, **({} if end is None else {"end": end}))
+
+
+def table(bits):
+    return (HYPHENS + "GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\r\n" + HYPHENS + "DATA:"
+            + "".join("\t" + bit for bit in bits.split()) + "\n\n")
+
+
+def data_line(pin, level):
+    return f"\nDATA: GPIO{pin} - {level}\n\n"
+
+
+CASES = [
+    Case("quit_q", "q\n", pinio(), [INIT, FREE]),
+    Case("quit_word", "quit\n", pinio(), [INIT, FREE]),
+    Case("quit_113", "113\n", pinio(), [INIT, FREE]),
+    Case("quit_without_newline", "q", pinio(), [INIT, FREE]),
+    # Only a lower-case q in the first column quits; numbers no menu has are refused.
+    Case("invalid_choices", " q\nQ\n\n5\n0\n-1\n4294967296\nq\n", pinio(*[INVALID_OPTION] * 7), [INIT, FREE]),
+
+    Case("read_byte_pulled_up", "1\nq\n", pinio(table("1 1 1 1 1 1 1 1")),
+         [INIT, "Marlek_DIOInputByte(-> 0xff) = 0", FREE]),
+    Case("read_byte_a5", "1\nq\n", pinio(table("1 0 1 0 0 1 0 1")),
+         [INIT, "Marlek_DIOInputByte(-> 0xa5) = 0", FREE], env={"MARLEK_SIM_INPUTS": "0xA5"}),
+    Case("read_byte_failed", "1\n\nq\n",
+         pinio(report("Marlek_DIOInputByte error: ") + PRESS_ENTER),
+         [INIT, "Marlek_DIOInputByte() = 5", *error_calls(), FREE],
+         env=failing(fail("Marlek_DIOInputByte"))),
+
+    Case("read_bit", "2\n3\n2\n4\nq\n",
+         pinio(PIN_PROMPT + data_line(3, 1), PIN_PROMPT + data_line(4, 0)),
+         [INIT, "Marlek_DIOInputBit(3, -> 1) = 0", "Marlek_DIOInputBit(4, -> 0) = 0", FREE],
+         env={"MARLEK_SIM_INPUTS": "0x08"}),
+    Case("read_bit_refused_pins", "2\n8\n2\n-1\n2\n300\n2\n99999999999\nq\n",
+         pinio(*[PIN_PROMPT + PIN_REFUSED] * 4), [INIT, FREE]),
+    # An answer without a number, q among them, reads pin 0 and stays in the program.
+    Case("read_bit_no_number_reads_pin_0", "2\n\n2\nq\n2\n 7\nq\n",
+         pinio(PIN_PROMPT + data_line(0, 1), PIN_PROMPT + data_line(0, 1), PIN_PROMPT + data_line(7, 1)),
+         [INIT, "Marlek_DIOInputBit(0, -> 1) = 0", "Marlek_DIOInputBit(0, -> 1) = 0",
+          "Marlek_DIOInputBit(7, -> 1) = 0", FREE]),
+    Case("read_bit_failed", "2\n6\n\nq\n",
+         pinio(PIN_PROMPT + report("Marlek_DIOInputBit error: ", 3, "sensor off line") + PRESS_ENTER),
+         [INIT, "Marlek_DIOInputBit(6) = 3", *error_calls(3, "sensor off line"), FREE],
+         env=failing(fail("Marlek_DIOInputBit", code=3, text="sensor off line"))),
+    # Only the second read fails.
+    Case("read_byte_second_call_fails", "1\n1\n\n1\nq\n",
+         pinio(table("1 1 1 1 1 1 1 1"), report("Marlek_DIOInputByte error: ") + PRESS_ENTER,
+               table("1 1 1 1 1 1 1 1")),
+         [INIT, "Marlek_DIOInputByte(-> 0xff) = 0", "Marlek_DIOInputByte() = 5", *error_calls(),
+          "Marlek_DIOInputByte(-> 0xff) = 0", FREE],
+         env=failing(fail("Marlek_DIOInputByte", call=2))),
+
+    # A 25-character line is read as 19 characters; the rest is the next line.
+    Case("long_line_split", "00000000000000000027abcde\nq\n",
+         pinio(PIN_PROMPT + data_line(7, 1)), [INIT, "Marlek_DIOInputBit(7, -> 1) = 0", FREE]),
+    # The wait takes one character; the rest of the line is the next menu answer.
+    Case("wait_takes_one_character", "1\nabc\nq\n",
+         pinio(report("Marlek_DIOInputByte error: ") + PRESS_ENTER, INVALID_OPTION),
+         [INIT, "Marlek_DIOInputByte() = 5", *error_calls(), FREE],
+         env=failing(fail("Marlek_DIOInputByte"))),
+    # A library that fills in no error record and has no text for the code.
+    Case("error_without_texts", "1\n\nq\n", pinio("Marlek_DIOInputByte error:  \n" + PRESS_ENTER),
+         [INIT, "Marlek_DIOInputByte() = 5", "KVTGetLastError() = 1", "kvtGetErrorString(0) = NULL", FREE],
+         env=failing(fail("Marlek_DIOInputByte"), fail("KVTGetLastError"), fail("kvtGetErrorString"))),
+
+    Case("init_failed", "1\nq\n",
+         report("Marlek_DIOInit: ", 9, "no board found") + DIO_INIT_FAILED,
+         ["Marlek_DIOInit() = 9", *error_calls(9, "no board found"), "Marlek_DIOFree() = 1"],
+         status=1, env=failing(fail("Marlek_DIOInit", code=9, text="no board found"))),
+    Case("free_failed", "q\nx\n",
+         pinio(end=report("Marlek_DIOFree error : ") + "\nPress enter to quit\n"),
+         [INIT, "Marlek_DIOFree() = 5", *error_calls()], status=1,
+         env=failing(fail("Marlek_DIOFree"))),
+
+    # End of input ends the dialogue as the quit choice does, at every prompt.
+    Case("end_of_input_at_menu", "", pinio(), [INIT, FREE]),
+    Case("end_of_input_at_pin_prompt", "2\n", pinio(end=PIN_PROMPT + DIO_COMPLETED),
+         [INIT, FREE]),
+    Case("end_of_input_at_wait", "1\n", pinio(report("Marlek_DIOInputByte error: ") + PRESS_ENTER),
+         [INIT, "Marlek_DIOInputByte() = 5", *error_calls(), FREE],
+         env=failing(fail("Marlek_DIOInputByte"))),
+    Case("end_of_input_then_free_failed", "",
+         pinio(end=report("Marlek_DIOFree error : ") + "\nPress enter to quit\n"),
+         [INIT, "Marlek_DIOFree() = 5", *error_calls()], status=1,
+         env=failing(fail("Marlek_DIOFree"))),
+    Case("last_line_without_newline", "2\n5", pinio(PIN_PROMPT + data_line(5, 1)),
+         [INIT, "Marlek_DIOInputBit(5, -> 1) = 0", FREE]),
+]

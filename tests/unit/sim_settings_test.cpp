@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "sim_settings.h"
+
+namespace marlek_sim {
+namespace {
+
+TEST(SimSettings, FailureRules) {
+    const Settings settings = ReadSettings(
+        "Marlek_DIOInit;Marlek_DIOInputByte@2;MarlekLedConfig:0x09;kvtGetErrorString@3:7:off: line;", nullptr,
+        nullptr);
+    ASSERT_EQ(settings.problem, "");
+    ASSERT_EQ(settings.failures.size(), 4u);
+    EXPECT_EQ(settings.failures[0].operation, SimOperation::DIOInit);
+    EXPECT_EQ(settings.failures[0].onCall, 0u);
+    EXPECT_EQ(settings.failures[0].code, ERROR_INJECTED);
+    EXPECT_EQ(settings.failures[0].detail, DEFAULT_INJECTED_DETAIL);
+    EXPECT_EQ(settings.failures[1].operation, SimOperation::DIOInputByte);
+    EXPECT_EQ(settings.failures[1].onCall, 2u);
+    EXPECT_EQ(settings.failures[2].code, 9);
+    EXPECT_EQ(settings.failures[3].operation, SimOperation::GetErrorString);
+    EXPECT_EQ(settings.failures[3].onCall, 3u);
+    EXPECT_EQ(settings.failures[3].code, 7);
+    EXPECT_EQ(settings.failures[3].detail, "off: line");
+}
+
+TEST(SimSettings, UnreadableSettingsAreNamed) {
+    const struct {
+        const char* fail;
+        const char* inputs;
+    } cases[] = {
+        {"Marlek_DIOInits", nullptr}, {"Marlek_DIOInit@0", nullptr}, {"Marlek_DIOInit@x", nullptr},
+        {"Marlek_DIOInit:256", nullptr}, {"Marlek_DIOInit:-1", nullptr}, {"Marlek_DIOInit:", nullptr},
+        {nullptr, "256"}, {nullptr, "0xfff"}, {nullptr, "ab"}, {nullptr, ""}, {nullptr, "-1"},
+    };
+    for (const auto& c : cases) {
+        const Settings settings = ReadSettings(c.fail, c.inputs, nullptr);
+        EXPECT_NE(settings.problem, "") << (c.fail ? c.fail : c.inputs);
+    }
+}
+
+TEST(SimSettings, InputLevelsAndTrace) {
+    const Settings settings = ReadSettings(nullptr, "0xA5", "/tmp/trace");
+    EXPECT_EQ(settings.externalLevels, 0xA5);
+    EXPECT_EQ(settings.tracePath, "/tmp/trace");
+    EXPECT_EQ(ReadSettings(nullptr, "255", nullptr).externalLevels, 255);
+    EXPECT_EQ(ReadSettings(nullptr, nullptr, nullptr).externalLevels, std::nullopt);
+}
+
+}  // namespace
+}  // namespace marlek_sim
