@@ -24,7 +24,7 @@ void RunMenuLoop(const DioMenu& menu) {
         const std::optional<int32_t> choice = ReadChoice(choiceLine);
         if (!choice || *choice == QUIT_CHOICE) return;
         if (*choice >= 1 && *choice <= DIO_MENU_ITEMS) {
-            const DioOperation operation = menu.operations[static_cast<size_t>(*choice - 1)];
+            const MenuOperation operation = menu.operations[static_cast<size_t>(*choice - 1)];
             if (operation() == OperationEnd::EndOfInput) return;
         } else {
             PrintInvalidOption();

@@ -11,14 +11,12 @@
 inline constexpr int DIO_MENU_ITEMS = 4;
 inline constexpr int EXIT_DIO_FAILED = 1;
 
-using DioOperation = OperationEnd (*)();
-
 // What a program hands to the frame: its title line, the item lines of choices
 // 1 to 4, and the operation of each choice.
 struct DioMenu {
     const char* title;
     std::array<const char*, DIO_MENU_ITEMS> items;
-    std::array<DioOperation, DIO_MENU_ITEMS> operations;
+    std::array<MenuOperation, DIO_MENU_ITEMS> operations;
 };
 
 // The whole life of the program; returns its exit status: 0 after a normal
