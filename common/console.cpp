@@ -97,13 +97,17 @@ std::optional<int32_t> ReadChoice(LineBuffer& line) {
 bool BeginsWithQuit(const LineBuffer& line) { return line[0] == 'q'; }
 
 void DiscardTypedAhead() {
+    // Whether standard input is a console does not change during a run: asked
+    // once, not at every menu.
 #ifdef _WIN32
-    if (_isatty(_fileno(stdin))) {
+    static const bool interactive = _isatty(_fileno(stdin)) != 0;
+    if (interactive) {
         std::fflush(stdin);  // the C runtime discards its input buffer
         FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
     }
 #else
-    if (isatty(STDIN_FILENO)) {
+    static const bool interactive = isatty(STDIN_FILENO) != 0;
+    if (interactive) {
         __fpurge(stdin);
         tcflush(STDIN_FILENO, TCIFLUSH);
     }
