@@ -1,0 +1,76 @@
+/* uartmode written as plain C, the yardstick of bench/run-bench: the same
+ * dialogue for well-formed answers, with fgets, sscanf, printf and fflush. */
+#include <stdint.h>
+#include <stdio.h>
+
+#include "marlek_lib.h"
+
+static char line[20];
+
+static int read_line(char *target) {
+    fflush(stdout);
+    return fgets(target, 20, stdin) != NULL;
+}
+
+static const uint8_t codes[2][3] = {{0x01, 0x00, 0x0C}, {0x03, 0x02, 0x22}};
+
+/* Returns 0 at end of input. */
+static int select_mode(int pair, int first) {
+    char mode_line[20];
+    int mode = -1;
+    PortPair ports;
+    for (;;) {
+        printf("\nSelect below required mode:\n\n");
+        printf("0 - RS232,");
+        printf("  1 - RS485");
+        printf("  and 2 - RS422  Default:RS232 Hit Enter\n");
+        if (!read_line(mode_line)) return 0;
+        if (mode_line[0] == '\n') mode = 0;
+        sscanf(mode_line, "%d", &mode);
+        if (mode >= 0 && mode <= 2) break;
+        printf("\nWRONG INPUT !!! : Select Mode as per the options\n");
+    }
+    ports.first = first + 2 * pair;
+    ports.second = first + 2 * pair + 1;
+    if (MarlekSerialConfig(codes[pair][mode], &ports) == 0) {
+        printf("\nPORTS %d & %d are changed to %d Mode\n\n", 2 * pair + 1, 2 * pair + 2, mode);
+    } else {
+        LastErrorInfo info = {0, NULL};
+        const char *text;
+        KVTGetLastError(&info);
+        text = kvtGetErrorString(info.code);
+        printf("MarlekSerialConfig error: %s %s\n", text ? text : "", info.text ? info.text : "");
+        printf("\nPORTS %d & %d are not changed to %d Mode\nEnter to continue\n\n", 2 * pair + 1,
+               2 * pair + 2, mode);
+        fflush(stdout);
+        getchar();
+    }
+    return 1;
+}
+
+int main(void) {
+    int first = 0;
+    printf("Enter first COM port number:\n");
+    if (!read_line(line)) return 0;
+    sscanf(line, "%d", &first);
+    do {
+        int choice = 0, more = 1;
+        printf("\n\tCOM PORTS SELECTION: Main Menu \n");
+        printf("########################################################\n");
+        printf("1. Select mode for UART 1 and UART 2\n");
+        printf("2. Select mode for UART 3 and UART 4\n");
+        printf("q. Quit Program \n");
+        printf("########################################################\n");
+        printf("\nYour Option :");
+        if (!read_line(line)) break;
+        sscanf(line, "%d", &choice);
+        if (line[0] == 'q') choice = 113;
+        if (choice == 1 || choice == 2) {
+            more = select_mode(choice - 1, first);
+        } else if (choice != 113) {
+            printf("Please Enter valid option \r\n");
+        }
+        if (!more) break;
+    } while (line[0] != 'q');
+    return 0;
+}

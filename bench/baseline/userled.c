@@ -1,0 +1,55 @@
+/* userled written as plain C, the yardstick of bench/run-bench: the same
+ * dialogue for well-formed answers, with fgets, sscanf, printf and fflush. */
+#include <stdint.h>
+#include <stdio.h>
+
+#include "marlek_lib.h"
+
+static char line[20];
+
+static int read_line(char *target) {
+    fflush(stdout);
+    return fgets(target, 20, stdin) != NULL;
+}
+
+int main(void) {
+    int port = 0, answer = 1;
+    printf("Enter the first COM Port number:\n");
+    if (!read_line(line)) return 0;
+    sscanf(line, "%d", &port);
+    do {
+        int choice = 0;
+        printf("\n\t\tLED SELECTION: Main Menu \n");
+        printf("########################################################\n");
+        printf("1. Select USER LED\n");
+        printf("q. Quit Program \n");
+        printf("########################################################\n");
+        printf("\nYour Option :");
+        if (!read_line(line)) break;
+        sscanf(line, "%d", &choice);
+        if (line[0] == 'q') choice = 113;
+        if (choice == 1) {
+            char led_line[20];
+            uint8_t led;
+            printf("Enter option: 1-LED OFF\t0-LED ON\n");
+            if (!read_line(led_line)) break;
+            sscanf(led_line, "%d", &answer);
+            led = (uint8_t)(answer & 0xFF);
+            if (MarlekLedConfig(7, &led, port) == 0) {
+                printf("\nACCESSED USER LED\n\n");
+            } else {
+                LastErrorInfo info = {0, NULL};
+                const char *text;
+                KVTGetLastError(&info);
+                text = kvtGetErrorString(info.code);
+                printf("MarlekLedConfig error: %s %s\n", text ? text : "", info.text ? info.text : "");
+                printf("\nACEESSING USER LED: FAILED ***\nEnter to continue\n\n");
+                fflush(stdout);
+                getchar();
+            }
+        } else if (choice != 113) {
+            printf("Please Enter valid option \r\n");
+        }
+    } while (line[0] != 'q');
+    return 0;
+}
