@@ -3,52 +3,30 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "marlek_lib.h"
+#include "baseline.h"
 
 static char line[20];
-
-static int read_line(void) {
-    fflush(stdout);
-    return fgets(line, sizeof line, stdin) != NULL;
-}
-
-static void report(const char *prefix) {
-    LastErrorInfo info = {0, NULL};
-    const char *text;
-    KVTGetLastError(&info);
-    text = kvtGetErrorString(info.code);
-    printf("%s%s %s\n", prefix, text ? text : "", info.text ? info.text : "");
-}
 
 static int set_drive(uint8_t push_pull_mask) {
     if (Marlek_DIOSetConfig(0x00, push_pull_mask) == 0) return 1;
     report("Marlek_DIOSetConfig error: ");
-    printf("Press enter to quit\n");
-    fflush(stdout);
-    getchar();
+    wait_key("Press enter to quit\n");
     return 0;
 }
 
 /* Returns 0 at end of input; *pin keeps its value when the answer has no number. */
 static int read_pin(const char *prompt, int *pin) {
     printf("%s", prompt);
-    if (!read_line()) return 0;
+    if (!read_line(line)) return 0;
     sscanf(line, "%d", pin);
     return 1;
 }
 
 int main(void) {
     int push_pull_pin = -1, open_drain_pin = -1;
-    if (Marlek_DIOInit() != 0) {
-        report("Marlek_DIOInit: ");
-        Marlek_DIOFree();
-        printf("\nMarlek DIO Test V1.0 completed : FAILED\n");
-        return 1;
-    }
-    printf("\nMarlek DIO FUNCTIONS DEMO\n");
-    printf("\nDIO Pushpull or Opendrain: Main Menu \n");
+    if (!dio_open("\nDIO Pushpull or Opendrain: Main Menu \n")) return 1;
     for (;;) {
-        int choice = 0;
+        int choice;
         printf("########################################################\n");
         printf("1) Push pull configuration for all GPIO Pins\n");
         printf("2) Opendrine configuration for all GPIO Pins\n");
@@ -56,9 +34,8 @@ int main(void) {
         printf("4) Opendrain configuration for all GPIO Pin:(BitConfig)\n");
         printf("q) Quit Program \n");
         printf("########################################################\n");
-        if (!read_line()) break;
-        sscanf(line, "%d", &choice);
-        if (line[0] == 'q' || choice == 113) break;
+        choice = read_choice(line);
+        if (choice < 0 || choice == 113) break;
         if (choice == 1) {
             if (set_drive(0xFF)) printf("\nGPIO:(0-7) Pins are configured as PushPull\n\n");
         } else if (choice == 2) {
@@ -81,13 +58,5 @@ int main(void) {
             printf("Please Enter valid option \r\n");
         }
     }
-    if (Marlek_DIOFree() != 0) {
-        report("Marlek_DIOFree error : ");
-        printf("\nPress enter to quit\n");
-        fflush(stdout);
-        getchar();
-        return 1;
-    }
-    printf("\nMARLEKDIOFUNCTION completed.\n");
-    return 0;
+    return dio_close();
 }

@@ -3,24 +3,13 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "marlek_lib.h"
+#include "baseline.h"
 
 static char line[20];
 
-static int read_line(void) {
-    fflush(stdout);
-    return fgets(line, sizeof line, stdin) != NULL;
-}
-
-static void report(const char *prefix) {
-    LastErrorInfo info = {0, NULL};
-    const char *text;
-    KVTGetLastError(&info);
-    text = kvtGetErrorString(info.code);
-    printf("%s%s %s\n", prefix, text ? text : "", info.text ? info.text : "");
-    printf("Press enter to quit\n");
-    fflush(stdout);
-    getchar();
+static void report_and_wait(const char *prefix) {
+    report(prefix);
+    wait_key("Press enter to quit\n");
 }
 
 static void print_menu(void) {
@@ -37,7 +26,7 @@ static void read_byte(void) {
     uint8_t data = 0;
     int pin;
     if (Marlek_DIOInputByte(&data) != 0) {
-        report("Marlek_DIOInputByte error: ");
+        report_and_wait("Marlek_DIOInputByte error: ");
         return;
     }
     printf("--------------------------------------------------------------------\r\n");
@@ -51,7 +40,7 @@ static void read_byte(void) {
 /* Returns 0 at end of input. */
 static int read_pin(int *pin) {
     printf("Enter GPIO Number:(0-7):\n");
-    if (!read_line()) return 0;
+    if (!read_line(line)) return 0;
     sscanf(line, "%d", pin);
     return 1;
 }
@@ -65,7 +54,7 @@ static int read_bit(void) {
         return 1;
     }
     if (Marlek_DIOInputBit(pin, &level) != 0) {
-        report("Marlek_DIOInputBit error: ");
+        report_and_wait("Marlek_DIOInputBit error: ");
         return 1;
     }
     printf("\nDATA: GPIO%d - %u\n\n", pin, (unsigned)level);
@@ -74,16 +63,16 @@ static int read_bit(void) {
 
 static int write_byte(void) {
     uint8_t value = 0;
-    if (Marlek_DIOSetConfig(0xFF, 0x00) != 0) report("Marlek_DIOSetConfig error: ");
+    if (Marlek_DIOSetConfig(0xFF, 0x00) != 0) report_and_wait("Marlek_DIOSetConfig error: ");
     for (;;) {
         int number = -1;
         printf("Enter value 0-255 or q to quit:");
-        if (!read_line()) return 0;
+        if (!read_line(line)) return 0;
         sscanf(line, "%d", &number);
         if (line[0] == 'q') return 1;
         if (number >= 0) value = (uint8_t)(number % 256);
         if (Marlek_DIOOutputByte(value, 0xFF) != 0) {
-            report("Marlek_DIOOutputByte error: ");
+            report_and_wait("Marlek_DIOOutputByte error: ");
             continue;
         }
         printf("The Byte value  %d is sent to GPIO Pins\n", value);
@@ -99,37 +88,25 @@ static int write_bit(void) {
         return 1;
     }
     mask = (uint8_t)(1u << pin);
-    if (Marlek_DIOSetConfig(mask, 0x00) != 0) report("Marlek_DIOSetConfig error: ");
+    if (Marlek_DIOSetConfig(mask, 0x00) != 0) report_and_wait("Marlek_DIOSetConfig error: ");
     printf("Enter Bit value:(0-1):");
-    if (!read_line()) return 0;
+    if (!read_line(line)) return 0;
     sscanf(line, "%d", &bit);
     if (bit != 0 && bit != 1) {
         printf("\nEnter the proper GPIO Value:(0-1) \n");
         return 1;
     }
-    if (Marlek_DIOOutputBit(bit ? mask : 0, 0xFF) != 0) report("Marlek_DIOOutputBit error: ");
+    if (Marlek_DIOOutputBit(bit ? mask : 0, 0xFF) != 0) report_and_wait("Marlek_DIOOutputBit error: ");
     return 1;
 }
 
 int main(void) {
-    if (Marlek_DIOInit() != 0) {
-        LastErrorInfo info = {0, NULL};
-        const char *text;
-        KVTGetLastError(&info);
-        text = kvtGetErrorString(info.code);
-        printf("Marlek_DIOInit: %s %s\n", text ? text : "", info.text ? info.text : "");
-        Marlek_DIOFree();
-        printf("\nMarlek DIO Test V1.0 completed : FAILED\n");
-        return 1;
-    }
-    printf("\nMarlek DIO FUNCTIONS DEMO\n");
-    printf("\nDIO INPUT AND OUTPUT: Main Menu \n");
+    if (!dio_open("\nDIO INPUT AND OUTPUT: Main Menu \n")) return 1;
     for (;;) {
-        int choice = 0, more = 1;
+        int choice, more = 1;
         print_menu();
-        if (!read_line()) break;
-        sscanf(line, "%d", &choice);
-        if (line[0] == 'q' || choice == 113) break;
+        choice = read_choice(line);
+        if (choice < 0 || choice == 113) break;
         switch (choice) {
             case 1: read_byte(); break;
             case 2: more = read_bit(); break;
@@ -139,17 +116,5 @@ int main(void) {
         }
         if (!more) break;
     }
-    if (Marlek_DIOFree() != 0) {
-        LastErrorInfo info = {0, NULL};
-        const char *text;
-        KVTGetLastError(&info);
-        text = kvtGetErrorString(info.code);
-        printf("Marlek_DIOFree error : %s %s\n", text ? text : "", info.text ? info.text : "");
-        printf("\nPress enter to quit\n");
-        fflush(stdout);
-        getchar();
-        return 1;
-    }
-    printf("\nMARLEKDIOFUNCTION completed.\n");
-    return 0;
+    return dio_close();
 }

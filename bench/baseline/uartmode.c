@@ -3,14 +3,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "marlek_lib.h"
+#include "baseline.h"
 
 static char line[20];
-
-static int read_line(char *target) {
-    fflush(stdout);
-    return fgets(target, 20, stdin) != NULL;
-}
 
 static const uint8_t codes[2][3] = {{0x01, 0x00, 0x0C}, {0x03, 0x02, 0x22}};
 
@@ -35,15 +30,10 @@ static int select_mode(int pair, int first) {
     if (MarlekSerialConfig(codes[pair][mode], &ports) == 0) {
         printf("\nPORTS %d & %d are changed to %d Mode\n\n", 2 * pair + 1, 2 * pair + 2, mode);
     } else {
-        LastErrorInfo info = {0, NULL};
-        const char *text;
-        KVTGetLastError(&info);
-        text = kvtGetErrorString(info.code);
-        printf("MarlekSerialConfig error: %s %s\n", text ? text : "", info.text ? info.text : "");
+        report("MarlekSerialConfig error: ");
         printf("\nPORTS %d & %d are not changed to %d Mode\nEnter to continue\n\n", 2 * pair + 1,
                2 * pair + 2, mode);
-        fflush(stdout);
-        getchar();
+        wait_key("");
     }
     return 1;
 }
@@ -54,7 +44,7 @@ int main(void) {
     if (!read_line(line)) return 0;
     sscanf(line, "%d", &first);
     do {
-        int choice = 0, more = 1;
+        int choice, more = 1;
         printf("\n\tCOM PORTS SELECTION: Main Menu \n");
         printf("########################################################\n");
         printf("1. Select mode for UART 1 and UART 2\n");
@@ -62,9 +52,8 @@ int main(void) {
         printf("q. Quit Program \n");
         printf("########################################################\n");
         printf("\nYour Option :");
-        if (!read_line(line)) break;
-        sscanf(line, "%d", &choice);
-        if (line[0] == 'q') choice = 113;
+        choice = read_choice(line);
+        if (choice < 0) break;
         if (choice == 1 || choice == 2) {
             more = select_mode(choice - 1, first);
         } else if (choice != 113) {

@@ -3,14 +3,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "marlek_lib.h"
+#include "baseline.h"
 
 static char line[20];
-
-static int read_line(char *target) {
-    fflush(stdout);
-    return fgets(target, 20, stdin) != NULL;
-}
 
 int main(void) {
     int port = 0, answer = 1;
@@ -18,16 +13,15 @@ int main(void) {
     if (!read_line(line)) return 0;
     sscanf(line, "%d", &port);
     do {
-        int choice = 0;
+        int choice;
         printf("\n\t\tLED SELECTION: Main Menu \n");
         printf("########################################################\n");
         printf("1. Select USER LED\n");
         printf("q. Quit Program \n");
         printf("########################################################\n");
         printf("\nYour Option :");
-        if (!read_line(line)) break;
-        sscanf(line, "%d", &choice);
-        if (line[0] == 'q') choice = 113;
+        choice = read_choice(line);
+        if (choice < 0) break;
         if (choice == 1) {
             char led_line[20];
             uint8_t led;
@@ -38,14 +32,8 @@ int main(void) {
             if (MarlekLedConfig(7, &led, port) == 0) {
                 printf("\nACCESSED USER LED\n\n");
             } else {
-                LastErrorInfo info = {0, NULL};
-                const char *text;
-                KVTGetLastError(&info);
-                text = kvtGetErrorString(info.code);
-                printf("MarlekLedConfig error: %s %s\n", text ? text : "", info.text ? info.text : "");
-                printf("\nACEESSING USER LED: FAILED ***\nEnter to continue\n\n");
-                fflush(stdout);
-                getchar();
+                report("MarlekLedConfig error: ");
+                wait_key("\nACEESSING USER LED: FAILED ***\nEnter to continue\n\n");
             }
         } else if (choice != 113) {
             printf("Please Enter valid option \r\n");
