@@ -5,7 +5,6 @@
 #include "marlek_lib.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <stdio_ext.h>
@@ -100,10 +99,13 @@ void DiscardTypedAhead() {
     // Whether standard input is a console does not change during a run: asked
     // once, not at every menu.
 #ifdef _WIN32
-    static const bool interactive = _isatty(_fileno(stdin)) != 0;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    // Only a console has a console mode; pipes, files and the NUL device do not.
+    static const bool interactive = GetConsoleMode(input, &mode) != 0;
     if (interactive) {
         std::fflush(stdin);  // the C runtime discards its input buffer
-        FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+        FlushConsoleInputBuffer(input);
     }
 #else
     static const bool interactive = isatty(STDIN_FILENO) != 0;

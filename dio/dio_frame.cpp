@@ -63,14 +63,18 @@ const LineBuffer& AnswerLine() { return answerLine; }
 
 bool ReadAnswerNumber(int32_t& target) { return ReadNumber(answerLine, target); }
 
-PinAnswer AskForPin(const char* prompt, int32_t& pin) {
+bool AskForPin(const char* prompt, int32_t& pin, OperationEnd& end) {
     Print(prompt);
-    if (!ReadAnswerNumber(pin)) return PinAnswer::EndOfInput;
+    if (!ReadAnswerNumber(pin)) {
+        end = OperationEnd::EndOfInput;
+        return false;
+    }
     if (!IsGpioPin(pin)) {
         PrintPinRefused();
-        return PinAnswer::Refused;
+        end = OperationEnd::MenuAgain;
+        return false;
     }
-    return PinAnswer::Accepted;
+    return true;
 }
 
 void ReportAndWait(LibOperation failed) {

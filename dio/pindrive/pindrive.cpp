@@ -39,11 +39,8 @@ OperationEnd AllOpenDrain() {
 }
 
 OperationEnd PinPushPull() {
-    switch (AskForPin("Enter GPIO Number:(0-7):\n", pushPullPin)) {
-        case PinAnswer::EndOfInput: return OperationEnd::EndOfInput;
-        case PinAnswer::Refused: return OperationEnd::MenuAgain;
-        case PinAnswer::Accepted: break;
-    }
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin("Enter GPIO Number:(0-7):\n", pushPullPin, end)) return end;
     if (SetDrive(PinToMask(pushPullPin))) {
         std::printf("\nGPIO:%d pin configured as PushPull\n\n", static_cast<int>(pushPullPin));
     }
@@ -52,11 +49,8 @@ OperationEnd PinPushPull() {
 
 // Makes the same call as AllOpenDrain: the pin is named only in the message.
 OperationEnd PinOpenDrain() {
-    switch (AskForPin("Enter GPIO Number:(0-7) \n", openDrainPin)) {
-        case PinAnswer::EndOfInput: return OperationEnd::EndOfInput;
-        case PinAnswer::Refused: return OperationEnd::MenuAgain;
-        case PinAnswer::Accepted: break;
-    }
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin("Enter GPIO Number:(0-7) \n", openDrainPin, end)) return end;
     if (SetDrive(ALL_OPEN_DRAIN)) {
         std::printf("\nGPIO:%d pin is configured as Opendrain\n\n", static_cast<int>(openDrainPin));
     }

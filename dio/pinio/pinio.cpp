@@ -37,11 +37,8 @@ OperationEnd ReadByte() {
 OperationEnd ReadBit() {
     uint8_t data = 0;
     int32_t pin = 0;
-    switch (AskForPin(PIN_PROMPT, pin)) {
-        case PinAnswer::EndOfInput: return OperationEnd::EndOfInput;
-        case PinAnswer::Refused: return OperationEnd::MenuAgain;
-        case PinAnswer::Accepted: break;
-    }
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin(PIN_PROMPT, pin, end)) return end;
     if (Marlek_DIOInputBit(pin, &data) != 0) {
         ReportAndWait(LibOperation::DIOInputBit);
         return OperationEnd::MenuAgain;
@@ -80,11 +77,8 @@ OperationEnd WriteByte() {
 OperationEnd WriteBit() {
     int32_t pin = 0;
     int32_t bit = 0;
-    switch (AskForPin(PIN_PROMPT, pin)) {
-        case PinAnswer::EndOfInput: return OperationEnd::EndOfInput;
-        case PinAnswer::Refused: return OperationEnd::MenuAgain;
-        case PinAnswer::Accepted: break;
-    }
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin(PIN_PROMPT, pin, end)) return end;
     const uint8_t mask = PinToMask(pin);
     ConfigureOutputs(mask);
     Print("Enter Bit value:(0-1):");
