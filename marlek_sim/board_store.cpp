@@ -5,6 +5,7 @@ namespace marlek_sim {
 namespace {
 
 constexpr const char* RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board";
+constexpr const char* CORRUPT = "is corrupt: neither copy of the board in it passes its check";
 constexpr const char* ELSEWHERE_ADVICE = "; remove it, or set MARLEK_SIM_STATE to a file of your own elsewhere";
 
 StoreStatus Unusable(std::string detail, bool resettable = false) {
@@ -98,9 +99,13 @@ StoreStatus BoardStore::Open() {
     if (problem != HeaderProblem::None) return Refused(HeaderProblemText(problem, version, file->Size()), true);
     if (!file->Map(STATE_FILE_SIZE, error)) return Unusable(error);
     // The first process of each boot sets the lock up: no process of an
-    // earlier boot can hold it, whatever it says.
+    // earlier boot can hold it, whatever it says. No other process uses the
+    // file then, so its slots can be checked without the lock, and a file that
+    // is refused is left as it is.
     const std::string bootMark = os::BootMark();
     if (ReadBootMark(file->Bytes()) != bootMark) {
+        BoardRecord record;
+        if (LoadNewest(file->Bytes(), record).slot < 0) return Refused(CORRUPT, true);
         file->SetUpBoardLock();
         WriteBootMark(file->Bytes(), bootMark);
     }
@@ -135,7 +140,7 @@ StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acce
     choice = LoadNewest(file_->Bytes(), record);
     if (choice.slot < 0 && !acceptCorrupt) {
         file_->UnlockBoard();
-        return Refused("is corrupt: neither copy of the board in it passes its check", true);
+        return Refused(CORRUPT, true);
     }
     return StoreStatus{};
 }
