@@ -19,6 +19,9 @@ using LineBuffer = std::array<char, LINE_BUFFER_SIZE>;
 // end of standard input, which ends the dialogue as the quit choice does.
 enum class OperationEnd { MenuAgain, EndOfInput };
 
+// A menu entry's operation; it prompts for what it needs itself.
+using MenuOperation = OperationEnd (*)();
+
 // Reads one line of standard input into the buffer with the semantics of fgets:
 // at most 19 characters, the newline kept when it fits, the rest left in the
 // stream for the next read. Standard output is flushed first so that every

@@ -24,7 +24,7 @@ void RunMenuLoop(const DioMenu& menu) {
         const std::optional<int32_t> choice = ReadChoice(choiceLine);
         if (!choice || *choice == QUIT_CHOICE) return;
         if (*choice >= 1 && *choice <= DIO_MENU_ITEMS) {
-            const DioOperation operation = menu.operations[static_cast<size_t>(*choice - 1)];
+            const MenuOperation operation = menu.operations[static_cast<size_t>(*choice - 1)];
             if (operation() == OperationEnd::EndOfInput) return;
         } else {
             PrintInvalidOption();
@@ -63,14 +63,18 @@ const LineBuffer& AnswerLine() { return answerLine; }
 
 bool ReadAnswerNumber(int32_t& target) { return ReadNumber(answerLine, target); }
 
-PinAnswer AskForPin(const char* prompt, int32_t& pin) {
+bool AskForPin(const char* prompt, int32_t& pin, OperationEnd& end) {
     Print(prompt);
-    if (!ReadAnswerNumber(pin)) return PinAnswer::EndOfInput;
+    if (!ReadAnswerNumber(pin)) {
+        end = OperationEnd::EndOfInput;
+        return false;
+    }
     if (!IsGpioPin(pin)) {
         PrintPinRefused();
-        return PinAnswer::Refused;
+        end = OperationEnd::MenuAgain;
+        return false;
     }
-    return PinAnswer::Accepted;
+    return true;
 }
 
 void ReportAndWait(LibOperation failed) {

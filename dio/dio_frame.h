@@ -11,14 +11,12 @@
 inline constexpr int DIO_MENU_ITEMS = 4;
 inline constexpr int EXIT_DIO_FAILED = 1;
 
-using DioOperation = OperationEnd (*)();
-
 // What a program hands to the frame: its title line, the item lines of choices
 // 1 to 4, and the operation of each choice.
 struct DioMenu {
     const char* title;
     std::array<const char*, DIO_MENU_ITEMS> items;
-    std::array<DioOperation, DIO_MENU_ITEMS> operations;
+    std::array<MenuOperation, DIO_MENU_ITEMS> operations;
 };
 
 // The whole life of the program; returns its exit status: 0 after a normal
@@ -34,11 +32,10 @@ const LineBuffer& AnswerLine();
 // none). Returns false at end of input.
 bool ReadAnswerNumber(int32_t& target);
 
-enum class PinAnswer { Accepted, Refused, EndOfInput };
-
-// Prints the prompt, reads the pin number into pin and checks it; a refused
-// number gets the refusal line.
-PinAnswer AskForPin(const char* prompt, int32_t& pin);
+// Prints the prompt, reads the pin number into pin (unchanged when the answer
+// holds none) and checks it. Returns true for a valid pin; otherwise a refused
+// number has had the refusal line, and end says how the operation ends.
+bool AskForPin(const char* prompt, int32_t& pin, OperationEnd& end);
 
 // Prints the report of the failed operation and waits for the acknowledgement.
 void ReportAndWait(LibOperation failed);

@@ -8,6 +8,7 @@
 
 namespace {
 
+constexpr uint8_t ALL_PINS = 0xFF;
 constexpr const char* PIN_PROMPT = "Enter GPIO Number:(0-7):\n";
 constexpr const char* HYPHEN_RULE =
     "--------------------------------------------------------------------\r\n";
@@ -36,11 +37,8 @@ OperationEnd ReadByte() {
 OperationEnd ReadBit() {
     uint8_t data = 0;
     int32_t pin = 0;
-    switch (AskForPin(PIN_PROMPT, pin)) {
-        case PinAnswer::EndOfInput: return OperationEnd::EndOfInput;
-        case PinAnswer::Refused: return OperationEnd::MenuAgain;
-        case PinAnswer::Accepted: break;
-    }
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin(PIN_PROMPT, pin, end)) return end;
     if (Marlek_DIOInputBit(pin, &data) != 0) {
         ReportAndWait(LibOperation::DIOInputBit);
         return OperationEnd::MenuAgain;
@@ -49,9 +47,50 @@ OperationEnd ReadBit() {
     return OperationEnd::MenuAgain;
 }
 
-OperationEnd WriteByte() { return OperationEnd::MenuAgain; }
+// Configures the given pins as open-drain outputs. A failure is reported and
+// the write that follows goes on regardless.
+void ConfigureOutputs(uint8_t outputMask) {
+    if (Marlek_DIOSetConfig(outputMask, 0x00) != 0) ReportAndWait(LibOperation::DIOSetConfig);
+}
 
-OperationEnd WriteBit() { return OperationEnd::MenuAgain; }
+// Sends typed bytes to all eight pins until an answer beginning with q. Each
+// answer from 0 to 255 sends its own value, a larger one its value modulo 256;
+// a negative answer, or one without a number, sends the previous byte again.
+OperationEnd WriteByte() {
+    ConfigureOutputs(ALL_PINS);
+    uint8_t value = 0;
+    for (;;) {
+        Print("Enter value 0-255 or q to quit:");
+        if (!ReadAnswer()) return OperationEnd::EndOfInput;
+        int32_t number = -1;
+        ParseNumber(LineText(AnswerLine()), number);
+        if (BeginsWithQuit(AnswerLine())) return OperationEnd::MenuAgain;
+        if (number >= 0) value = static_cast<uint8_t>(number % 256);
+        if (Marlek_DIOOutputByte(value, ALL_PINS) != 0) {
+            ReportAndWait(LibOperation::DIOOutputByte);
+            continue;
+        }
+        std::printf("The Byte value  %d is sent to GPIO Pins\n", static_cast<int>(value));
+    }
+}
+
+OperationEnd WriteBit() {
+    int32_t pin = 0;
+    int32_t bit = 0;
+    OperationEnd end = OperationEnd::MenuAgain;
+    if (!AskForPin(PIN_PROMPT, pin, end)) return end;
+    const uint8_t mask = PinToMask(pin);
+    ConfigureOutputs(mask);
+    Print("Enter Bit value:(0-1):");
+    if (!ReadAnswerNumber(bit)) return OperationEnd::EndOfInput;
+    if (bit != 0 && bit != 1) {
+        Print("\nEnter the proper GPIO Value:(0-1) \n");
+        return OperationEnd::MenuAgain;
+    }
+    const uint8_t data = bit == 1 ? mask : 0;
+    if (Marlek_DIOOutputBit(data, ALL_PINS) != 0) ReportAndWait(LibOperation::DIOOutputBit);
+    return OperationEnd::MenuAgain;
+}
 
 constexpr DioMenu PINIO_MENU{
     "\nDIO INPUT AND OUTPUT: Main Menu \n",
