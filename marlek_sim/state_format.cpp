@@ -12,32 +12,16 @@ constexpr size_t VERSION_OFFSET = 8;
 constexpr size_t SIZE_OFFSET = 12;
 constexpr size_t LOCK_KIND_OFFSET = 16;
 
-// Slot fields; the payload follows them.
-constexpr size_t SEQUENCE_OFFSET = 0;
-constexpr size_t LENGTH_OFFSET = 8;
-constexpr size_t CRC_OFFSET = 12;
-constexpr size_t PAYLOAD_OFFSET = 16;
+constexpr size_t CRC_OFFSET = SLOT_CRC_OFFSET;
+constexpr size_t SEQUENCE_OFFSET = SLOT_SEQUENCE_OFFSET;
+constexpr size_t LENGTH_OFFSET = SLOT_LENGTH_OFFSET;
+constexpr size_t PAYLOAD_OFFSET = SLOT_PAYLOAD_OFFSET;
 constexpr size_t MAX_PAYLOAD = STATE_SLOT_SIZE - PAYLOAD_OFFSET;
 
 // The payload: the board in fixed places, then the armed failures.
 constexpr size_t BOARD_BYTES = 29;
 constexpr size_t ARMED_FIXED_BYTES = 7;  // operation, code, call, text length
-static_assert(BOARD_BYTES + MAX_ARMED_FAILURES * (ARMED_FIXED_BYTES + MAX_ARMED_TEXT) <= MAX_PAYLOAD);
-
-constexpr std::array<uint32_t, 256> CRC_TABLE = [] {
-    std::array<uint32_t, 256> table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
-
-uint32_t CrcUpdate(uint32_t crc, std::span<const uint8_t> bytes) {
-    for (const uint8_t byte : bytes) crc = CRC_TABLE[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    return crc;
-}
+static_assert(BOARD_BYTES + MAX_ARMED_FAILURES * (ARMED_FIXED_BYTES + MAX_ARMED_TEXT) + 7 <= MAX_PAYLOAD);
 
 void Put32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -49,6 +33,35 @@ uint32_t Get32(const uint8_t* at) {
     return value;
 }
 
+// CRC-32 (the polynomial of zip and Ethernet), eight bytes a step: every
+// operation checks one slot and writes one, so this is on the hot path.
+constexpr std::array<std::array<uint32_t, 256>, 8> CRC_TABLES = [] {
+    std::array<std::array<uint32_t, 256>, 8> tables{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        tables[0][n] = c;
+    }
+    for (size_t n = 0; n < 256; ++n) {
+        for (size_t k = 1; k < 8; ++k) tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFFu];
+    }
+    return tables;
+}();
+
+uint32_t CrcUpdate(uint32_t crc, std::span<const uint8_t> bytes) {
+    const auto& t = CRC_TABLES;
+    const uint8_t* at = bytes.data();
+    size_t left = bytes.size();
+    for (; left >= 8; left -= 8, at += 8) {
+        const uint32_t low = crc ^ Get32(at);
+        const uint32_t high = Get32(at + 4);
+        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^ t[4][low >> 24] ^
+              t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^ t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];
+    }
+    for (; left > 0; --left, ++at) crc = t[0][(crc ^ *at) & 0xFFu] ^ (crc >> 8);
+    return crc;
+}
+
 void Put64(uint8_t* at, uint64_t value) {
     Put32(at, static_cast<uint32_t>(value));
     Put32(at + 4, static_cast<uint32_t>(value >> 32));
@@ -56,10 +69,16 @@ void Put64(uint8_t* at, uint64_t value) {
 
 uint64_t Get64(const uint8_t* at) { return Get32(at) | static_cast<uint64_t>(Get32(at + 4)) << 32; }
 
-// The CRC of a slot: its sequence and length, then its payload.
+}  // namespace
+
+uint32_t Crc32(std::span<const uint8_t> bytes) { return CrcUpdate(0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu; }
+
+namespace {
+
+size_t Padded(size_t length) { return (length + 7) & ~size_t{7}; }
+
 uint32_t SlotCrc(const uint8_t* slot, size_t length) {
-    const uint32_t head = CrcUpdate(0xFFFFFFFFu, {slot, CRC_OFFSET});
-    return CrcUpdate(head, {slot + PAYLOAD_OFFSET, length}) ^ 0xFFFFFFFFu;
+    return Crc32({slot + SEQUENCE_OFFSET, PAYLOAD_OFFSET - SEQUENCE_OFFSET + Padded(length)});
 }
 
 size_t EncodePayload(const BoardRecord& record, uint8_t* out) {
@@ -139,7 +158,7 @@ bool DecodePayload(const uint8_t* in, size_t length, BoardRecord& record) {
 bool ReadSlot(const uint8_t* image, int slot, BoardRecord& record) {
     const uint8_t* at = image + STATE_SLOT_OFFSETS[static_cast<size_t>(slot)];
     const uint32_t length = Get32(at + LENGTH_OFFSET);
-    if (length > MAX_PAYLOAD || SlotCrc(at, length) != Get32(at + CRC_OFFSET)) return false;
+    if (Padded(length) > MAX_PAYLOAD || SlotCrc(at, length) != Get64(at + CRC_OFFSET)) return false;
     return DecodePayload(at + PAYLOAD_OFFSET, length, record);
 }
 
@@ -148,8 +167,6 @@ uint64_t SlotSequence(const uint8_t* image, int slot) {
 }
 
 }  // namespace
-
-uint32_t Crc32(std::span<const uint8_t> bytes) { return CrcUpdate(0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu; }
 
 HeaderProblem CheckHeader(std::span<const uint8_t> header, uint64_t fileSize, uint32_t lockKind,
                           uint32_t& version) {
@@ -203,13 +220,16 @@ SlotChoice StoreAfter(uint8_t* image, SlotChoice current, const BoardRecord& rec
 
 void WriteSlot(uint8_t* image, int slot, uint64_t sequence, const BoardRecord& record) {
     // Built aside and copied in one go, so the slot is torn only by a kill in
-    // the middle of the copy, which its CRC then shows.
-    std::array<uint8_t, STATE_SLOT_SIZE> bytes{};
+    // the middle of the copy, which its CRC then shows. Only the bytes written
+    // are copied.
+    std::array<uint8_t, STATE_SLOT_SIZE> bytes;
     Put64(bytes.data() + SEQUENCE_OFFSET, sequence);
     const size_t length = EncodePayload(record, bytes.data() + PAYLOAD_OFFSET);
     Put32(bytes.data() + LENGTH_OFFSET, static_cast<uint32_t>(length));
-    Put32(bytes.data() + CRC_OFFSET, SlotCrc(bytes.data(), length));
-    std::memcpy(image + STATE_SLOT_OFFSETS[static_cast<size_t>(slot)], bytes.data(), PAYLOAD_OFFSET + length);
+    Put32(bytes.data() + LENGTH_OFFSET + 4, 0);
+    std::memset(bytes.data() + PAYLOAD_OFFSET + length, 0, Padded(length) - length);
+    Put64(bytes.data() + CRC_OFFSET, SlotCrc(bytes.data(), length));
+    std::memcpy(image + STATE_SLOT_OFFSETS[static_cast<size_t>(slot)], bytes.data(), PAYLOAD_OFFSET + Padded(length));
 }
 
 }  // namespace marlek_sim

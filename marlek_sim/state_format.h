@@ -34,6 +34,14 @@ inline constexpr size_t STATE_SLOT_SIZE = 512;
 inline constexpr std::array<size_t, 2> STATE_SLOT_OFFSETS{128, 128 + STATE_SLOT_SIZE};
 inline constexpr size_t STATE_FILE_SIZE = 128 + 2 * STATE_SLOT_SIZE;
 
+// The fields of a slot. The CRC (in the low half of its eight bytes) covers
+// the sequence, the length and the payload, padded with zeros to whole
+// eight-byte words.
+inline constexpr size_t SLOT_CRC_OFFSET = 0;
+inline constexpr size_t SLOT_SEQUENCE_OFFSET = 8;
+inline constexpr size_t SLOT_LENGTH_OFFSET = 16;
+inline constexpr size_t SLOT_PAYLOAD_OFFSET = 24;
+
 // What the simulator keeps for the next program run besides the board.
 inline constexpr size_t MAX_ARMED_FAILURES = 4;
 inline constexpr size_t MAX_ARMED_TEXT = 80;

@@ -153,7 +153,7 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
         {"both slots damaged",
          [&](auto&, auto& path) {
              std::string bytes = fresh;
-             bytes[STATE_SLOT_OFFSETS[0] + 20] ^= 1;
+             bytes[STATE_SLOT_OFFSETS[0] + SLOT_PAYLOAD_OFFSET + 2] ^= 1;
              Write(path, bytes);
          },
          "is corrupt: neither copy of the board in it passes its check", true},
@@ -161,8 +161,8 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
          [&](auto&, auto& path) {
              ASSERT_TRUE(BoardStore::AtPath(path).Update(Drive(7)).Ok());  // both slots written, lock set up
              std::string bytes = Contents(path);
-             bytes[STATE_SLOT_OFFSETS[0] + 20] ^= 1;
-             bytes[STATE_SLOT_OFFSETS[1] + 20] ^= 1;
+             bytes[STATE_SLOT_OFFSETS[0] + SLOT_PAYLOAD_OFFSET + 2] ^= 1;
+             bytes[STATE_SLOT_OFFSETS[1] + SLOT_PAYLOAD_OFFSET + 2] ^= 1;
              std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << bytes;  // in place
          },
          "is corrupt: neither copy of the board in it passes its check", true},

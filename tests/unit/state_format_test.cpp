@@ -100,7 +100,7 @@ TEST(StateFormat, NewestSlotThatPassesItsCheckWins) {
             BoardRecord record;
             record.board.drivenLevels = static_cast<uint8_t>(slot + 1);  // tells the slots apart
             WriteSlot(image.data(), slot, c.sequences[slot], record);
-            if (c.damaged[slot]) image[STATE_SLOT_OFFSETS[static_cast<size_t>(slot)] + 16 + 2] ^= 0x40;
+            if (c.damaged[slot]) image[STATE_SLOT_OFFSETS[static_cast<size_t>(slot)] + SLOT_PAYLOAD_OFFSET + 2] ^= 0x40;
         }
         BoardRecord loaded;
         const SlotChoice choice = LoadNewest(image.data(), loaded);
@@ -154,13 +154,12 @@ TEST(StateFormat, SlotsThatPassTheCheckButHoldNonsenseAreRefused) {
         record.armed = {FailureRule{}};
         WriteSlot(image.data(), 0, 5, record);
         uint8_t* slot = image.data() + STATE_SLOT_OFFSETS[0];
-        slot[16 + c.offset] = c.value;
+        slot[SLOT_PAYLOAD_OFFSET + c.offset] = c.value;
         uint32_t length = 0;
-        std::memcpy(&length, slot + 8, sizeof length);  // little-endian on the machines we build for
-        std::vector<uint8_t> covered(slot, slot + 12);
-        covered.insert(covered.end(), slot + 16, slot + 16 + length);
-        const uint32_t crc = Crc32(covered);
-        std::memcpy(slot + 12, &crc, sizeof crc);
+        std::memcpy(&length, slot + SLOT_LENGTH_OFFSET, sizeof length);  // little-endian where we build
+        const size_t covered = SLOT_PAYLOAD_OFFSET - SLOT_SEQUENCE_OFFSET + ((length + 7) & ~7u);
+        const uint32_t crc = Crc32({slot + SLOT_SEQUENCE_OFFSET, covered});
+        std::memcpy(slot + SLOT_CRC_OFFSET, &crc, sizeof crc);
         BoardRecord loaded;
         EXPECT_EQ(LoadNewest(image.data(), loaded).slot, -1) << c.what;
     }
