@@ -2,12 +2,15 @@
 // of its own, for the tests of the shared board.
 //
 //   board_hammer toggle PIN COUNT   makes every pin a push-pull output (the
-//                                   same for every helper), then COUNT times
-//                                   drives PIN to the other level and reads it
-//                                   back; fails at the first read that does
-//                                   not give what was driven
+//                                   same for every helper), says "ready" and
+//                                   waits for a line on standard input, then
+//                                   COUNT times drives PIN to the other level
+//                                   and reads it back; fails at the first read
+//                                   that does not give what was driven
 //   board_hammer write-forever      drives all pins with changing bytes
-//                                   until it is killed
+//                                   until it is killed; says "writing" on
+//                                   standard output after the first write
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -26,6 +29,10 @@ int Failed(const char* call) {
 int Toggle(int pin, long count) {
     const auto mask = static_cast<uint8_t>(1u << pin);
     if (Marlek_DIOSetConfig(0xFF, 0xFF) != 0) return Failed("Marlek_DIOSetConfig");
+    // Every helper starts at once, so that their writes really meet.
+    std::puts("ready");
+    std::fflush(stdout);
+    (void)std::getchar();
     for (long i = 0; i < count; ++i) {
         const auto level = static_cast<uint8_t>((i + 1) & 1);
         if (Marlek_DIOOutputBit(level != 0 ? mask : 0, mask) != 0) return Failed("Marlek_DIOOutputBit");
@@ -43,6 +50,10 @@ int WriteForever() {
     if (Marlek_DIOSetConfig(0xFF, 0xFF) != 0) return Failed("Marlek_DIOSetConfig");
     for (unsigned i = 0;; ++i) {
         if (Marlek_DIOOutputByte(static_cast<uint8_t>(i), 0xFF) != 0) return Failed("Marlek_DIOOutputByte");
+        if (i == 0) {
+            std::puts("writing");
+            std::fflush(stdout);
+        }
     }
 }
 
