@@ -20,7 +20,6 @@ import unittest
 PROGRAMS = {}
 TIMEOUT_SECONDS = 120
 RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board"
-STATE_FILE_SIZE = 1152
 SLOT_PAYLOADS = (128 + 24, 640 + 24)
 
 
@@ -152,8 +151,6 @@ class Refusals(BoardCase):
     CASES = [
         ("corrupt", damage_both_slots, "is corrupt: neither copy of the board in it passes its check"),
         ("wrong version", set_version, "holds board state of version 7, and this simulator reads version 1"),
-        ("truncated", lambda data: data[:1000], "is truncated (1000 of 1152 bytes)"),
-        ("foreign", lambda data: bytearray(b"<board/>\n"), "is not a board state file"),
         ("symbolic link", None, "is a symbolic link, and the board state is kept only in a plain file"),
     ]
 

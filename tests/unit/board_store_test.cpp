@@ -97,33 +97,6 @@ TEST(BoardStore, OneFileIsOneBoardForEveryStore) {
     EXPECT_EQ(record.board.drivenLevels, 0x3C);
 }
 
-TEST(BoardStore, AnUpdateThatChangesNothingWritesNothing) {
-    TemporaryFolder folder;
-    BoardStore store = BoardStore::AtPath(folder.File("board"));
-    ASSERT_TRUE(store.Update(Drive(0x01)).Ok());
-    const std::string before = Contents(folder.File("board"));
-    ASSERT_TRUE(store.Update([](BoardRecord& record) {
-                         record.board.drivenLevels = 0x02;
-                         return false;
-                     }).Ok());
-    EXPECT_EQ(Contents(folder.File("board")), before);
-}
-
-TEST(BoardStore, MemoryBoardsArePrivate) {
-    BoardStore first = BoardStore::FromSetting("memory");
-    BoardStore second = BoardStore::FromSetting("memory");
-    EXPECT_TRUE(first.IsMemory());
-    ASSERT_TRUE(first.Update(Drive(0x77)).Ok());
-    BoardRecord record;
-    ASSERT_TRUE(first.Read(record).Ok());
-    EXPECT_EQ(record.board.drivenLevels, 0x77);
-    ASSERT_TRUE(second.Read(record).Ok());
-    EXPECT_EQ(record.board.drivenLevels, 0x00);
-    ASSERT_TRUE(first.Reset().Ok());
-    ASSERT_TRUE(first.Read(record).Ok());
-    EXPECT_EQ(record.board.outputMask, 0x00);
-}
-
 struct RefusalCase {
     const char* what;
     std::function<void(const TemporaryFolder&, const std::string& path)> make;

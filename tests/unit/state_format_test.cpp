@@ -199,14 +199,5 @@ TEST(StateFormat, HeaderProblems) {
     }
 }
 
-TEST(StateFormat, BootMarkIsCutToItsField) {
-    std::vector<uint8_t> image = FreshStateImage(LOCK_KIND);
-    WriteBootMark(image.data(), "3393b69a-1463-455c-82ca-07cd1efc8fcc");
-    EXPECT_EQ(ReadBootMark(image.data()), "3393b69a-1463-455c-82ca-07cd1efc8fcc");
-    WriteBootMark(image.data(), std::string(100, 'b'));
-    EXPECT_EQ(ReadBootMark(image.data()), std::string(STATE_BOOT_MARK_SIZE - 1, 'b'));
-    EXPECT_EQ(image[STATE_LOCK_OFFSET], 0);  // the lock area is left alone
-}
-
 }  // namespace
 }  // namespace marlek_sim
