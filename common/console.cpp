@@ -5,7 +5,6 @@
 #include "marlek_lib.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <stdio_ext.h>
@@ -98,9 +97,12 @@ bool BeginsWithQuit(const LineBuffer& line) { return line[0] == 'q'; }
 
 void DiscardTypedAhead() {
 #ifdef _WIN32
-    if (_isatty(_fileno(stdin))) {
+    // Only a console has a console mode; pipes, files and the NUL device do not.
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode)) {
         std::fflush(stdin);  // the C runtime discards its input buffer
-        FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+        FlushConsoleInputBuffer(input);
     }
 #else
     if (isatty(STDIN_FILENO)) {

@@ -42,12 +42,13 @@ WRITE_BYTE_ANSWERS = [
     ("5q", 5),            # the first answer of a visit
     ("255", 255),
     ("511", 255),
+    ("255", 255),
+    ("1", 1),             # every answer up to 255 sends exactly its value
     ("256", 0),
     ("300", 44),
     ("-5", 44),           # a negative number sends the previous byte again
     ("", 44),             # so does a line without a number
     ("abc", 44),
-    ("1", 1),             # every answer up to 255 sends exactly its value
     ("4294967296", 255),  # clamped to 2147483647
     ("0", 0),
     ("165", 165),
