@@ -175,7 +175,7 @@ StoreStatus BoardStore::Reset() {
     if (!status.resettable) return status;
     file_.reset();
     std::string error;
-    if (!os::ReplaceFile(path_, FreshStateImage(os::BoardLockKind()), error)) return Unusable(error);
+    if (!os::ReplaceAtomically(path_, FreshStateImage(os::BoardLockKind()), error)) return Unusable(error);
     return StoreStatus{};
 }
 

@@ -141,7 +141,7 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
     return ok || exists;
 }
 
-bool ReplaceFile(const std::string& path, std::span<const uint8_t> image, std::string& error) {
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error) {
     const std::string temporary = TemporaryName(path);
     if (!WriteNewFile(temporary, image, error)) return false;
     if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
@@ -338,7 +338,7 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
     return linked || exists;
 }
 
-bool ReplaceFile(const std::string& path, std::span<const uint8_t> image, std::string& error) {
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error) {
     std::string temporary;
     if (!WriteNewFile(path, image, temporary, error)) return false;
     if (rename(temporary.c_str(), path.c_str()) == 0) return true;

@@ -38,7 +38,7 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
 
 // Puts a new file with the image in the place of whatever is at path (a
 // symbolic link itself, not its target), atomically.
-bool ReplaceFile(const std::string& path, std::span<const uint8_t> image, std::string& error);
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error);
 
 enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
 
