@@ -42,7 +42,8 @@ BoardStore BoardStore::FromSetting(const char* setting) {
     if (os::DefaultStateFolder(folder, problem, refused)) {
         store.path_ = os::JoinPath(folder, STATE_FILE_NAME);
     } else {
-        store.location_ = Unusable(problem + (refused ? ELSEWHERE_ADVICE : "; set MARLEK_SIM_STATE to the file for the board"));
+        const char* advice = refused ? ELSEWHERE_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
+        store.location_ = Unusable(problem + advice);
     }
     return store;
 }
