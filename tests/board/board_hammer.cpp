@@ -8,8 +8,11 @@
 //                                   and reads it back; fails at the first read
 //                                   that does not give what was driven
 //   board_hammer write-forever      drives all pins with changing bytes
-//                                   until it is killed; says "writing" on
-//                                   standard output after the first write
+//                                   until it is killed (or a minute has
+//                                   passed, should nobody kill it); says
+//                                   "writing" on standard output after the
+//                                   first write
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +51,9 @@ int Toggle(int pin, long count) {
 
 int WriteForever() {
     if (Marlek_DIOSetConfig(0xFF, 0xFF) != 0) return Failed("Marlek_DIOSetConfig");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     for (unsigned i = 0;; ++i) {
+        if (i % 4096 == 0 && std::chrono::steady_clock::now() > deadline) return 0;
         if (Marlek_DIOOutputByte(static_cast<uint8_t>(i), 0xFF) != 0) return Failed("Marlek_DIOOutputByte");
         if (i == 0) {
             std::puts("writing");

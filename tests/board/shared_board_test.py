@@ -102,8 +102,10 @@ class AcrossRuns(BoardCase):
 
 class Concurrency(BoardCase):
     def hammer(self, *args):
-        return subprocess.Popen([PROGRAMS["hammer"], *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, env=self.env)
+        process = subprocess.Popen([PROGRAMS["hammer"], *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=self.env)
+        self.addCleanup(stop, process)  # none is left running when a check fails
+        return process
 
     def test_two_processes_lose_no_update(self):
         # Each drives its own pin and reads it back after every write; a write
@@ -134,6 +136,12 @@ class Concurrency(BoardCase):
             writers[1].wait()
             self.tool("show")
         self.assertEqual(byte_tables(self.program("pinio", "3\n60\nq\n1\nq\n")), [bits("0 0 1 1 1 1 0 0")])
+
+
+def stop(process):
+    if process.poll() is None:
+        process.kill()
+    process.communicate()
 
 
 def damage_both_slots(data):
