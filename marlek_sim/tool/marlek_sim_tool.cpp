@@ -103,10 +103,8 @@ void PrintBoard(const std::string& path, const BoardRecord& record) {
     std::printf("Board state in %s\n%s", path.c_str(), HYPHEN_RULE);
     std::printf("GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\n%s", HYPHEN_RULE);
     PrintRow("DIR:", [&](unsigned pin) { return output(pin) ? "out" : "in"; });
-    PrintRow("DRIVE:", [&](unsigned pin) {
-        if (!output(pin)) return "-";
-        return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od";
-    });
+    // The drive is kept for inputs too: it applies once the pin is an output.
+    PrintRow("DRIVE:", [&](unsigned pin) { return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od"; });
     PrintRow("OUT:", [&](unsigned pin) { return output(pin) ? bit(board.drivenLevels, pin) : "-"; });
     PrintRow("EXT:", [&](unsigned pin) { return bit(board.externalLevels, pin); });
     PrintRow("DATA:", [&](unsigned pin) { return bit(levels, pin); });

@@ -3,7 +3,7 @@
 tool and a helper that drives the board through the library interface, each
 in processes of their own, on a state file of the test's own.
 
-  shared_board_test.py --tool PATH --hammer PATH --pinio PATH --userled PATH
+  shared_board_test.py --tool PATH --hammer PATH --pinio PATH --pindrive PATH --userled PATH
                        --uartmode PATH [--emulator CMD...] [unittest arguments, e.g. a class name]
 """
 import argparse
@@ -96,6 +96,16 @@ class AcrossRuns(BoardCase):
         self.assertEqual(self.shown("UART 1 and 2"), ["not set"])
         self.assertEqual(self.shown("UART 3 and 4"), ["RS-422, ports 7 and 8"])
         self.assertEqual(self.shown("EXT"), bits("0 1 0 1 1 0 1 0"))  # kept through it all
+
+    def test_pindrive_sets_the_drive_of_each_pin(self):
+        # Pin 7 first; every choice leaves all pins inputs.
+        for answers, drive in [("1", "pp pp pp pp pp pp pp pp"), ("3\n5", "od od pp od od od od od"),
+                               ("2", "od od od od od od od od"), ("3\n0", "od od od od od od od pp"),
+                               ("4\n2", "od od od od od od od od")]:
+            with self.subTest(answers):
+                self.program("pindrive", answers + "\nq\n")
+                self.assertEqual(self.shown("DRIVE"), bits(drive))
+                self.assertEqual(self.shown("DIR"), ["in"] * 8)
 
     def test_a_memory_board_is_private_to_its_run(self):
         memory = {"MARLEK_SIM_STATE": "memory"}
@@ -276,7 +286,7 @@ class Tool(BoardCase):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("tool", "hammer", "pinio", "userled", "uartmode"):
+    for name in ("tool", "hammer", "pinio", "pindrive", "userled", "uartmode"):
         parser.add_argument(f"--{name}", required=True)
     parser.add_argument("--emulator", nargs="+", default=[])
     args, rest = parser.parse_known_args()
