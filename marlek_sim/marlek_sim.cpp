@@ -1,11 +1,12 @@
 // The simulated board library: every operation of the board library interface
-// over a board kept in this process.
+// over the board in its store, shared by every run or private to this one.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "board_model.h"
+#include "board_store.h"
 #include "marlek_lib.h"
 #include "sim_settings.h"
 
@@ -15,22 +16,18 @@ namespace {
 constexpr uint8_t LED_DEVICE = 7;
 
 struct Simulator {
-    Settings settings;
-    Board board;
-    bool dioOpen = false;
+    Settings settings = ReadSettings(std::getenv("MARLEK_SIM_FAIL"), std::getenv("MARLEK_SIM_INPUTS"),
+                                     std::getenv("MARLEK_SIM_TRACE"));
+    BoardStore store = BoardStore::FromSetting(std::getenv("MARLEK_SIM_STATE"));
+    bool dioOpen = false;  // as a driver handle would be, this is the process's own
+    bool armedTaken = false;
     std::array<uint32_t, SIM_OPERATION_COUNT> callCounts{};
     uint8_t lastCode = ERROR_NONE;
     std::string lastDetail;
 };
 
 Simulator& Sim() {
-    static Simulator sim = [] {
-        Simulator fresh;
-        fresh.settings = ReadSettings(std::getenv("MARLEK_SIM_FAIL"), std::getenv("MARLEK_SIM_INPUTS"),
-                                      std::getenv("MARLEK_SIM_TRACE"));
-        if (fresh.settings.externalLevels) fresh.board.externalLevels = *fresh.settings.externalLevels;
-        return fresh;
-    }();
+    static Simulator sim;
     return sim;
 }
 
@@ -57,11 +54,28 @@ LibStatus Fail(uint8_t code, std::string detail) {
     return code != ERROR_NONE ? code : 0xFF;
 }
 
+// The failures armed on the board (marlek-sim fail) are for the next run: the
+// first call of a run takes them off the board. A run with MARLEK_SIM_FAIL set
+// leaves them on the board for a later run.
+void TakeArmedFailures() {
+    Simulator& sim = Sim();
+    if (sim.armedTaken || sim.settings.failuresSet) return;
+    const StoreStatus status = sim.store.Update([&sim](BoardRecord& record) {
+        if (record.armed.empty()) return false;
+        sim.settings.failures = std::move(record.armed);
+        record.armed.clear();
+        return true;
+    });
+    // A board that cannot be read now is reported by the call itself.
+    sim.armedTaken = status.Ok();
+}
+
 // Counts the call and returns the failure that the settings make it meet, if
 // any: a setting that could not be read fails every call.
 const FailureRule* InjectedFailure(SimOperation operation) {
     static FailureRule badSetting;
     Simulator& sim = Sim();
+    TakeArmedFailures();
     const uint32_t call = ++sim.callCounts[static_cast<size_t>(operation)];
     if (!sim.settings.problem.empty()) {
         badSetting = FailureRule{operation, 0, ERROR_BAD_SETTING, sim.settings.problem};
@@ -84,6 +98,26 @@ LibStatus CheckDio(SimOperation operation) {
     return 0;
 }
 
+// The board as this run sees it: MARLEK_SIM_INPUTS stands for the external
+// levels the board keeps.
+LibStatus ReadBoard(Board& view) {
+    BoardRecord record;
+    const StoreStatus status = Sim().store.Read(record);
+    if (!status.Ok()) return Fail(status.code, status.detail);
+    view = record.board;
+    if (Sim().settings.externalLevels) view.externalLevels = *Sim().settings.externalLevels;
+    return 0;
+}
+
+template <typename Change>
+LibStatus ChangeBoard(Change change) {
+    const StoreStatus status = Sim().store.Update([&change](BoardRecord& record) {
+        change(record.board);
+        return true;
+    });
+    return status.Ok() ? 0 : Fail(status.code, status.detail);
+}
+
 std::string NullArgument(SimOperation operation) {
     return std::string(OperationName(operation)) + ": null pointer argument";
 }
@@ -102,7 +136,9 @@ LibStatus Marlek_DIOInit(void) {
     } else if (Sim().dioOpen) {
         status = Fail(ERROR_ALREADY_INITIALISED, "Marlek_DIOInit called twice without Marlek_DIOFree");
     } else {
-        Sim().dioOpen = true;
+        Board board;  // a board that cannot be used is refused here already
+        status = ReadBoard(board);
+        Sim().dioOpen = status == 0;
     }
     Trace("Marlek_DIOInit() = %u", status);
     return status;
@@ -116,10 +152,12 @@ LibStatus Marlek_DIOFree(void) {
 }
 
 LibStatus Marlek_DIOSetConfig(uint8_t outputMask, uint8_t pushPullMask) {
-    const LibStatus status = CheckDio(SimOperation::DIOSetConfig);
+    LibStatus status = CheckDio(SimOperation::DIOSetConfig);
     if (status == 0) {
-        Sim().board.outputMask = outputMask;
-        Sim().board.pushPullMask = pushPullMask;
+        status = ChangeBoard([=](Board& board) {
+            board.outputMask = outputMask;
+            board.pushPullMask = pushPullMask;
+        });
     }
     Trace("Marlek_DIOSetConfig(0x%02x, 0x%02x) = %u", outputMask, pushPullMask, status);
     return status;
@@ -128,11 +166,13 @@ LibStatus Marlek_DIOSetConfig(uint8_t outputMask, uint8_t pushPullMask) {
 LibStatus Marlek_DIOInputByte(uint8_t* data) {
     LibStatus status = CheckDio(SimOperation::DIOInputByte);
     if (status == 0 && data == nullptr) status = Fail(ERROR_INVALID_ARGUMENT, NullArgument(SimOperation::DIOInputByte));
+    Board board;
+    if (status == 0) status = ReadBoard(board);
     if (status != 0) {
         Trace("Marlek_DIOInputByte(%s) = %u", data == nullptr ? "NULL" : "", status);
         return status;
     }
-    *data = PinLevels(Sim().board);
+    *data = PinLevels(board);
     Trace("Marlek_DIOInputByte(-> 0x%02x) = 0", *data);
     return 0;
 }
@@ -144,25 +184,27 @@ LibStatus Marlek_DIOInputBit(int32_t pin, uint8_t* level) {
                       "Marlek_DIOInputBit: pin " + std::to_string(pin) + " is not one of 0 to 7");
     }
     if (status == 0 && level == nullptr) status = Fail(ERROR_INVALID_ARGUMENT, NullArgument(SimOperation::DIOInputBit));
+    Board board;
+    if (status == 0) status = ReadBoard(board);
     if (status != 0) {
         Trace("Marlek_DIOInputBit(%d%s) = %u", static_cast<int>(pin), level == nullptr ? ", NULL" : "", status);
         return status;
     }
-    *level = static_cast<uint8_t>((PinLevels(Sim().board) >> pin) & 1u);
+    *level = static_cast<uint8_t>((PinLevels(board) >> pin) & 1u);
     Trace("Marlek_DIOInputBit(%d, -> %u) = 0", static_cast<int>(pin), *level);
     return 0;
 }
 
 LibStatus Marlek_DIOOutputByte(uint8_t data, uint8_t enableMask) {
-    const LibStatus status = CheckDio(SimOperation::DIOOutputByte);
-    if (status == 0) DriveOutputs(Sim().board, data, enableMask);
+    LibStatus status = CheckDio(SimOperation::DIOOutputByte);
+    if (status == 0) status = ChangeBoard([=](Board& board) { DriveOutputs(board, data, enableMask); });
     Trace("Marlek_DIOOutputByte(0x%02x, 0x%02x) = %u", data, enableMask, status);
     return status;
 }
 
 LibStatus Marlek_DIOOutputBit(uint8_t data, uint8_t enableMask) {
-    const LibStatus status = CheckDio(SimOperation::DIOOutputBit);
-    if (status == 0) DriveOutputs(Sim().board, data, enableMask);
+    LibStatus status = CheckDio(SimOperation::DIOOutputBit);
+    if (status == 0) status = ChangeBoard([=](Board& board) { DriveOutputs(board, data, enableMask); });
     Trace("Marlek_DIOOutputBit(0x%02x, 0x%02x) = %u", data, enableMask, status);
     return status;
 }
@@ -180,10 +222,11 @@ LibStatus MarlekLedConfig(uint8_t device, uint8_t* setting, int32_t firstComPort
         status = Fail(ERROR_INVALID_ARGUMENT, "MarlekLedConfig: LED setting " + std::to_string(*setting) +
                                                   " is neither 0 (on) nor 1 (off)");
     } else {
-        Board& board = Sim().board;
-        board.ledKnown = true;
-        board.ledSetting = *setting;
-        board.ledPort = firstComPort;
+        status = ChangeBoard([=](Board& board) {
+            board.ledKnown = true;
+            board.ledSetting = *setting;
+            board.ledPort = firstComPort;
+        });
     }
     if (setting == nullptr) {
         Trace("MarlekLedConfig(%u, NULL, %d) = %u", device, static_cast<int>(firstComPort), status);
@@ -205,7 +248,9 @@ LibStatus MarlekSerialConfig(uint8_t modeCode, PortPair* ports) {
         status = Fail(ERROR_INVALID_ARGUMENT,
                       "MarlekSerialConfig: mode code " + std::to_string(modeCode) + " is not known");
     } else {
-        Sim().board.serialPairs[static_cast<size_t>(pair)] = SerialPairState{mode, ports->first, ports->second};
+        status = ChangeBoard([=](Board& board) {
+            board.serialPairs[static_cast<size_t>(pair)] = SerialPairState{mode, ports->first, ports->second};
+        });
     }
     if (ports == nullptr) {
         Trace("MarlekSerialConfig(0x%02x, NULL) = %u", modeCode, status);

@@ -14,7 +14,7 @@ constexpr std::array<const char*, SIM_OPERATION_COUNT> OPERATION_NAMES{
     "MarlekSerialConfig",   "KVTGetLastError",     "kvtGetErrorString",
 };
 
-constexpr std::array<const char*, 8> ERROR_TEXTS{
+constexpr std::array<const char*, 9> ERROR_TEXTS{
     "no error",
     "digital I/O not initialised",
     "digital I/O already initialised",
@@ -23,21 +23,8 @@ constexpr std::array<const char*, 8> ERROR_TEXTS{
     "injected failure",
     "no such device",
     "simulator setting invalid",
+    "simulated board state unusable",
 };
-
-// An unsigned number in decimal, 0x hex or 0 octal, wholly made of digits and
-// at most max; false otherwise.
-bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 20 || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long parsed = std::strtoul(copy.c_str(), &end, 0);
-    if (errno != 0 || end != copy.c_str() + copy.size() || parsed > max) return false;
-    value = parsed;
-    return true;
-}
 
 bool ParseFailureRule(std::string_view entry, FailureRule& rule) {
     const size_t codeStart = entry.find(':');
@@ -78,6 +65,18 @@ void ReadFailures(std::string_view text, Settings& settings) {
 
 }  // namespace
 
+bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
+    if (text.empty() || text.size() > 20 || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+        return false;
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long parsed = std::strtoul(copy.c_str(), &end, 0);
+    if (errno != 0 || end != copy.c_str() + copy.size() || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
 const char* OperationName(SimOperation operation) {
     return OPERATION_NAMES[static_cast<size_t>(operation)];
 }
@@ -95,6 +94,7 @@ const char* ErrorText(uint8_t code) {
 
 Settings ReadSettings(const char* fail, const char* inputs, const char* trace) {
     Settings settings;
+    settings.failuresSet = fail != nullptr;
     if (fail != nullptr) ReadFailures(fail, settings);
     if (inputs != nullptr && settings.problem.empty()) {
         unsigned long levels = 0;

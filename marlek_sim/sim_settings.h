@@ -39,6 +39,7 @@ enum ErrorCode : uint8_t {
     ERROR_INJECTED = 5,
     ERROR_NO_SUCH_DEVICE = 6,
     ERROR_BAD_SETTING = 7,
+    ERROR_STATE_UNUSABLE = 8,  // the board's state file is refused or cannot be opened
 };
 
 // The operator's text for an error code ("unknown error code" for others).
@@ -55,10 +56,15 @@ struct FailureRule {
 
 struct Settings {
     std::vector<FailureRule> failures;
+    bool failuresSet = false;  // MARLEK_SIM_FAIL is set, even to nothing
     std::optional<uint8_t> externalLevels;
     std::string tracePath;
     std::string problem;  // not empty: a setting could not be read
 };
+
+// An unsigned number in decimal, 0x hex or 0 octal, wholly made of digits and
+// at most max; false otherwise.
+bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value);
 
 // MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]].
 // MARLEK_SIM_INPUTS: the external levels as a byte (decimal, 0x hex or 0 octal).

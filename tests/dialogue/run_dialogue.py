@@ -34,6 +34,8 @@ def load_cases(path):
 def program_environment(trace_path, case):
     env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
     env["MARLEK_SIM_TRACE"] = trace_path
+    # Each case has a board of its own unless it names the state file itself.
+    env["MARLEK_SIM_STATE"] = "memory"
     env.update(case.env)
     return env
 

@@ -2,9 +2,10 @@
 """Builds the packages and checks that what they install works:
 
 - the .deb unpacked anywhere: each program starts and finds the simulated
-  library it installs;
-- the Windows .zip: the four programs in bin/, the simulated marlek.dll in a
-  folder of its own; a program starts once that DLL is put beside it.
+  library it installs, and marlek-sim runs;
+- the Windows .zip: the four programs in bin/, the simulated marlek.dll and
+  marlek-sim.exe in a folder of their own; a program starts once that DLL is
+  put beside it.
 
   check_packages.py LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
 """
@@ -30,7 +31,7 @@ def build_package(build_dir, pattern):
 
 
 def runs(command):
-    """True when the program starts and quits cleanly on end of input."""
+    """True when the command runs to a clean end with some output."""
     env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
     env["MARLEK_SIM_STATE"] = "memory"
     result = subprocess.run(command, input=b"q\n", capture_output=True, env=env, timeout=120)
@@ -45,6 +46,8 @@ def check_deb(build_dir):
             path = os.path.join(root, "usr", "bin", program)
             if not runs([path]):
                 raise SystemExit(f"{program} from the .deb does not run")
+        if not runs([os.path.join(root, "usr", "bin", "marlek-sim"), "--help"]):
+            raise SystemExit("marlek-sim from the .deb does not run")
     print(f"{os.path.basename(package)}: the four programs run as installed")
 
 
@@ -54,7 +57,8 @@ def check_zip(build_dir):
         with zipfile.ZipFile(package) as archive:
             names = sorted(name.split("/", 1)[1] for name in archive.namelist() if not name.endswith("/"))
             archive.extractall(root)
-        expected = sorted([f"bin/{program}.exe" for program in PROGRAMS] + ["simulated-board/marlek.dll"])
+        expected = sorted([f"bin/{program}.exe" for program in PROGRAMS]
+                          + ["simulated-board/marlek.dll", "simulated-board/marlek-sim.exe"])
         if names != expected:
             raise SystemExit(f"the .zip holds {names}, expected {expected}")
         top = os.path.join(root, os.listdir(root)[0])

@@ -1,0 +1,183 @@
+#include "board_store.h"
+
+namespace marlek_sim {
+
+namespace {
+
+constexpr const char* RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board";
+constexpr const char* CORRUPT = "is corrupt: neither copy of the board in it passes its check";
+constexpr const char* ELSEWHERE_ADVICE = "; remove it, or set MARLEK_SIM_STATE to a file of your own elsewhere";
+
+StoreStatus Unusable(std::string detail, bool resettable = false) {
+    return StoreStatus{ERROR_STATE_UNUSABLE, std::move(detail), resettable};
+}
+
+std::string HeaderProblemText(HeaderProblem problem, uint32_t version, uint64_t size) {
+    switch (problem) {
+        case HeaderProblem::None: break;
+        case HeaderProblem::Foreign: return "is not a board state file";
+        case HeaderProblem::WrongVersion:
+            return "holds board state of version " + std::to_string(version) + ", and this simulator reads version " +
+                   std::to_string(STATE_VERSION);
+        case HeaderProblem::Truncated:
+            return "is truncated (" + std::to_string(size) + " of " + std::to_string(STATE_FILE_SIZE) + " bytes)";
+        case HeaderProblem::WrongSize:
+            return "is not a board state file of this simulator (" + std::to_string(size) + " bytes, not " +
+                   std::to_string(STATE_FILE_SIZE) + ")";
+        case HeaderProblem::Corrupt: return "is corrupt: its header is damaged";
+        case HeaderProblem::OtherPlatform: return "was laid out by a simulator built for another platform";
+    }
+    return "";
+}
+
+}  // namespace
+
+BoardStore BoardStore::FromSetting(const char* setting) {
+    if (setting != nullptr && std::string_view(setting) == MEMORY_SETTING) return InMemory();
+    if (setting != nullptr && setting[0] != '\0') return AtPath(setting);
+    BoardStore store;
+    std::string folder;
+    std::string problem;
+    bool refused = false;
+    if (os::DefaultStateFolder(folder, problem, refused)) {
+        store.path_ = os::JoinPath(folder, STATE_FILE_NAME);
+    } else {
+        const char* advice = refused ? ELSEWHERE_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
+        store.location_ = Unusable(problem + advice);
+    }
+    return store;
+}
+
+BoardStore BoardStore::InMemory() {
+    BoardStore store;
+    store.memory_ = true;
+    return store;
+}
+
+BoardStore BoardStore::AtPath(std::string path) {
+    BoardStore store;
+    store.path_ = std::move(path);
+    return store;
+}
+
+StoreStatus BoardStore::Refused(const std::string& what, bool resettable) {
+    file_.reset();  // the next operation looks at the file afresh
+    return Unusable(path_ + " " + what + (resettable ? RESET_ADVICE : ELSEWHERE_ADVICE), resettable);
+}
+
+StoreStatus BoardStore::Open() {
+    std::unique_ptr<os::StateFile> file;
+    std::string owner;
+    std::string error;
+    // A missing file is a fresh board; another process may create it first.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const os::OpenOutcome outcome = os::StateFile::Open(path_, file, owner, error);
+        switch (outcome) {
+            case os::OpenOutcome::Opened: break;
+            case os::OpenOutcome::Missing: {
+                bool exists = false;
+                if (!os::CreateExclusive(path_, FreshStateImage(os::BoardLockKind()), exists, error))
+                    return Unusable(error);
+                continue;
+            }
+            case os::OpenOutcome::SymbolicLink:
+                return Refused("is a symbolic link, and the board state is kept only in a plain file", true);
+            case os::OpenOutcome::NotRegularFile: return Refused("is not a plain file", false);
+            case os::OpenOutcome::OtherOwner: return Refused("belongs to " + owner + ", not to you", false);
+            case os::OpenOutcome::Failed: return Unusable(error);
+        }
+        break;
+    }
+    if (!file) return Unusable("cannot open " + path_ + ": it keeps disappearing");
+
+    if (!file->LockWhole(error)) return Unusable(error);
+    std::array<uint8_t, STATE_HEADER_SIZE> header{};
+    size_t got = 0;
+    if (!file->ReadAt(0, header, got, error)) return Unusable(error);
+    uint32_t version = 0;
+    const HeaderProblem problem =
+        CheckHeader(std::span(header.data(), got), file->Size(), os::BoardLockKind(), version);
+    if (problem != HeaderProblem::None) return Refused(HeaderProblemText(problem, version, file->Size()), true);
+    if (!file->Map(STATE_FILE_SIZE, error)) return Unusable(error);
+    // The first process of each boot sets the lock up: no process of an
+    // earlier boot can hold it, whatever it says. No other process uses the
+    // file then, so its slots can be checked without the lock, and a file that
+    // is refused is left as it is.
+    const std::string bootMark = os::BootMark();
+    if (ReadBootMark(file->Bytes()) != bootMark) {
+        BoardRecord record;
+        if (LoadNewest(file->Bytes(), record).slot < 0) return Refused(CORRUPT, true);
+        file->SetUpBoardLock();
+        WriteBootMark(file->Bytes(), bootMark);
+    }
+    file->UnlockWhole();
+    file_ = std::move(file);
+    return StoreStatus{};
+}
+
+StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt) {
+    if (memory_) {
+        record = memoryRecord_;
+        return StoreStatus{};
+    }
+    if (!location_.Ok()) return location_;
+    if (!file_) {
+        StoreStatus opened = Open();
+        if (!opened.Ok()) return opened;
+    }
+    std::string error;
+    switch (file_->LockBoard(BOARD_LOCK_TIMEOUT_SECONDS, error)) {
+        case os::LockOutcome::Taken:
+        case os::LockOutcome::TakenFromDeadOwner: break;
+        case os::LockOutcome::TimedOut:
+            file_.reset();
+            return Unusable("the board in " + path_ + " has been locked for " +
+                                std::to_string(BOARD_LOCK_TIMEOUT_SECONDS) +
+                                " s; when no program is stopped in the middle of a call, its lock is stuck" +
+                                RESET_ADVICE,
+                            true);
+        case os::LockOutcome::Failed: return Refused("has a lock that cannot be used (" + error + ")", true);
+    }
+    choice = LoadNewest(file_->Bytes(), record);
+    if (choice.slot < 0 && !acceptCorrupt) {
+        file_->UnlockBoard();
+        return Refused(CORRUPT, true);
+    }
+    return StoreStatus{};
+}
+
+void BoardStore::Finish(const BoardRecord* changed, SlotChoice choice) {
+    if (memory_) {
+        if (changed != nullptr) memoryRecord_ = *changed;
+        return;
+    }
+    if (changed != nullptr) StoreAfter(file_->Bytes(), choice, *changed);
+    file_->UnlockBoard();
+}
+
+StoreStatus BoardStore::Read(BoardRecord& record) {
+    SlotChoice choice;
+    StoreStatus status = Begin(record, choice, false);
+    if (status.Ok()) Finish(nullptr, choice);
+    return status;
+}
+
+StoreStatus BoardStore::Reset() {
+    const BoardRecord fresh;
+    BoardRecord record;
+    SlotChoice choice;
+    // In place when the file can be used, so that programs running on it see
+    // the fresh board too; otherwise a new file takes its place.
+    StoreStatus status = Begin(record, choice, true);
+    if (status.Ok()) {
+        Finish(&fresh, choice);
+        return status;
+    }
+    if (!status.resettable) return status;
+    file_.reset();
+    std::string error;
+    if (!os::ReplaceAtomically(path_, FreshStateImage(os::BoardLockKind()), error)) return Unusable(error);
+    return StoreStatus{};
+}
+
+}  // namespace marlek_sim

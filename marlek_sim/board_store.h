@@ -1,0 +1,76 @@
+// Where the simulated board lives: one board shared by every run through its
+// state file, or a private board in the memory of one process. Every operation
+// reads, changes and writes the board under the board's lock.
+#ifndef MARLEK_SIM_BOARD_STORE_H
+#define MARLEK_SIM_BOARD_STORE_H
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "state_format.h"
+#include "state_os.h"
+
+namespace marlek_sim {
+
+inline constexpr const char* STATE_FILE_NAME = "marlek-sim.board";
+inline constexpr const char* MEMORY_SETTING = "memory";
+inline constexpr int BOARD_LOCK_TIMEOUT_SECONDS = 10;
+
+struct StoreStatus {
+    uint8_t code = ERROR_NONE;  // ERROR_STATE_UNUSABLE otherwise
+    std::string detail;         // what is wrong and what to do about it
+    bool resettable = false;    // a reset puts a fresh board in its place
+    bool Ok() const { return code == ERROR_NONE; }
+};
+
+class BoardStore {
+public:
+    // From the value of MARLEK_SIM_STATE: not set or empty, the file in the
+    // user's runtime folder; "memory", a private board; otherwise the path of
+    // the file.
+    static BoardStore FromSetting(const char* setting);
+    static BoardStore InMemory();
+    static BoardStore AtPath(std::string path);
+
+    bool IsMemory() const { return memory_; }
+    const std::string& Path() const { return path_; }
+    // Not Ok when no path for the file could be found.
+    const StoreStatus& Location() const { return location_; }
+
+    StoreStatus Read(BoardRecord& record);
+
+    // Reads the board, lets change alter it and, when change returns true,
+    // writes it back: all under the lock.
+    template <typename Change>
+    StoreStatus Update(Change&& change) {
+        BoardRecord record;
+        SlotChoice choice;
+        StoreStatus status = Begin(record, choice, false);
+        if (status.Ok()) Finish(change(record) ? &record : nullptr, choice);
+        return status;
+    }
+
+    // Puts a fresh board in place of the one there, which may be refused: a
+    // file that is corrupt, of a wrong version, foreign or a symbolic link
+    // gives way to a new file. Not a file of another user or not a file at all.
+    StoreStatus Reset();
+
+private:
+    BoardStore() = default;
+
+    StoreStatus Open();
+    StoreStatus Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt);
+    void Finish(const BoardRecord* changed, SlotChoice choice);
+    StoreStatus Refused(const std::string& what, bool resettable);
+
+    bool memory_ = false;
+    std::string path_;
+    StoreStatus location_;  // not Ok: no path for the file could be found
+    BoardRecord memoryRecord_;
+    std::unique_ptr<os::StateFile> file_;
+};
+
+}  // namespace marlek_sim
+
+#endif  // MARLEK_SIM_BOARD_STORE_H

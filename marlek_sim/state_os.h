@@ -1,0 +1,90 @@
+// What the board state file needs from the operating system: opening it
+// without following links, mapping it, locking it, creating and replacing it
+// atomically, and the user's folder for it. Everything platform-specific about
+// the state file lives behind this header, in state_os.cpp.
+#ifndef MARLEK_SIM_STATE_OS_H
+#define MARLEK_SIM_STATE_OS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace marlek_sim::os {
+
+// What the lock area of the file holds on this platform; a file laid out by
+// another platform's simulator is not used.
+uint32_t BoardLockKind();
+
+// Names the current boot of the system: a lock area set up in an earlier boot
+// is set up afresh (no process of that boot can still hold it).
+std::string BootMark();
+
+// The folder for the state file when no path is given: the user's runtime
+// folder, else a private per-user folder under the temporary folder, created
+// with access for the user alone. On failure: false with the problem in
+// problem; refused tells whether the folder exists but is not fit (not a
+// folder, not the user's, open to others) rather than a system error.
+bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused);
+
+// The name of a file in a folder.
+std::string JoinPath(const std::string& folder, const char* name);
+
+// Writes the image to a new file at path, atomically: the file appears whole or
+// not at all. exists: another process created it first (not a failure).
+bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bool& exists,
+                     std::string& error);
+
+// Puts a new file with the image in the place of whatever is at path (a
+// symbolic link itself, not its target), atomically.
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error);
+
+enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
+
+enum class LockOutcome { Taken, TakenFromDeadOwner, TimedOut, Failed };
+
+// An open state file: its descriptor or handle, and once mapped, its bytes.
+class StateFile {
+public:
+    StateFile(const StateFile&) = delete;
+    StateFile& operator=(const StateFile&) = delete;
+    ~StateFile();
+
+    // Opens the file at path for reading and writing, refusing a symbolic
+    // link, anything but a regular file and a file of another user (who then
+    // is in owner).
+    static OpenOutcome Open(const std::string& path, std::unique_ptr<StateFile>& file, std::string& owner,
+                            std::string& error);
+
+    uint64_t Size() const { return size_; }
+    bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t& got, std::string& error);
+    bool Map(size_t size, std::string& error);
+    uint8_t* Bytes() { return bytes_; }
+
+    // The lock of the whole file, held while the file is checked, its lock
+    // area set up or its state reset. Waits as long as it takes.
+    bool LockWhole(std::string& error);
+    void UnlockWhole();
+
+    // The lock of each operation on the board (the file must be mapped). It
+    // lives in the lock area of the file where the platform allows, so taking
+    // it needs no system call when no other process holds it; the owner's
+    // death releases it. Gives up after timeoutSeconds.
+    void SetUpBoardLock();
+    LockOutcome LockBoard(int timeoutSeconds, std::string& error);
+    void UnlockBoard();
+
+private:
+    StateFile() = default;
+
+    std::intptr_t handle_ = -1;
+    std::intptr_t mapping_ = 0;  // Windows: the file mapping object
+    uint64_t size_ = 0;
+    uint8_t* bytes_ = nullptr;
+    size_t mappedSize_ = 0;
+};
+
+}  // namespace marlek_sim::os
+
+#endif  // MARLEK_SIM_STATE_OS_H

@@ -1,0 +1,256 @@
+// marlek-sim: shows and drives the simulated board that every program run
+// shares.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "board_store.h"
+
+using namespace marlek_sim;
+
+namespace {
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr const char* TOOL_ARMED_DETAIL = "failure armed by marlek-sim fail";
+constexpr const char* HYPHEN_RULE = "--------------------------------------------------------------------\n";
+
+constexpr const char* USAGE = R"(usage: marlek-sim COMMAND [ARGUMENTS]
+Shows and drives the simulated board that every run of the board programs shares.
+
+commands:
+  show             the pins, the user LED, the serial port pairs and the
+                   failures armed for the next run
+  set-input PIN 0|1
+                   the external level of one pin (0 to 7)
+  set-inputs BYTE  the external levels of all pins, bit n for pin n
+                   (165, 0xA5, 0245)
+  fail OPERATION [COUNT] [CODE] [TEXT]
+                   arms a failure for the next program run: its COUNT-th call
+                   of OPERATION fails (1 the first call; 'all', the default,
+                   every call) with error CODE (0 to 255, default 5) and TEXT
+                   as the detail KVTGetLastError reports; up to 4 at a time,
+                   TEXT up to 80 characters
+  fail clear       disarms the armed failures
+  reset            a fresh board: every pin an input and pulled up, LED and
+                   serial modes not set, nothing armed
+  path             where the board state is kept
+  --help           this text
+
+The next program run is the next process to call the board library; it takes
+the armed failures off the board with its first call. A run with
+MARLEK_SIM_FAIL set leaves them armed for a later run.
+
+The board is kept in the file MARLEK_SIM_STATE names, else in
+$XDG_RUNTIME_DIR/marlek-sim.board, else in /tmp/marlek-sim-UID/marlek-sim.board.
+
+Exit status: 0 done, 1 the board could not be read or changed, 2 bad arguments.
+)";
+
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
+    return EXIT_USAGE;
+}
+
+int StoreError(const StoreStatus& status) {
+    std::fprintf(stderr, "marlek-sim: %s: %s\n", ErrorText(status.code), status.detail.c_str());
+    return EXIT_FAILED;
+}
+
+std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
+    unsigned long value = 0;
+    if (!ParseUnsigned(text, max, value)) return std::nullopt;
+    return value;
+}
+
+// One row of the pin table, pin 7 first.
+template <typename Cell>
+void PrintRow(const char* label, Cell cell) {
+    std::printf("%s", label);
+    for (int pin = 7; pin >= 0; --pin) std::printf("\t%s", cell(static_cast<unsigned>(pin)));
+    std::printf("\n");
+}
+
+void PrintSerialPair(const char* name, const SerialPairState& pair) {
+    if (pair.mode == SerialMode::Unset) {
+        std::printf("%s:\tnot set\n", name);
+    } else {
+        std::printf("%s:\t%s, ports %d and %d\n", name, SerialModeName(pair.mode), static_cast<int>(pair.firstPort),
+                    static_cast<int>(pair.secondPort));
+    }
+}
+
+void PrintArmed(const std::vector<FailureRule>& armed) {
+    if (armed.empty()) std::printf("Next run:\tno failure armed\n");
+    for (const FailureRule& rule : armed) {
+        const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
+        std::printf("Next run:\t%s fails on %s with code %u \"%s\"\n", OperationName(rule.operation), call.c_str(),
+                    static_cast<unsigned>(rule.code), rule.detail.c_str());
+    }
+}
+
+void PrintBoard(const std::string& path, const BoardRecord& record) {
+    const Board& board = record.board;
+    const uint8_t levels = PinLevels(board);
+    auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };
+    auto output = [&board](unsigned pin) { return ((board.outputMask >> pin) & 1u) != 0; };
+    std::printf("Board state in %s\n%s", path.c_str(), HYPHEN_RULE);
+    std::printf("GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\n%s", HYPHEN_RULE);
+    PrintRow("DIR:", [&](unsigned pin) { return output(pin) ? "out" : "in"; });
+    // The drive is kept for inputs too: it applies once the pin is an output.
+    PrintRow("DRIVE:", [&](unsigned pin) { return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od"; });
+    PrintRow("OUT:", [&](unsigned pin) { return output(pin) ? bit(board.drivenLevels, pin) : "-"; });
+    PrintRow("EXT:", [&](unsigned pin) { return bit(board.externalLevels, pin); });
+    PrintRow("DATA:", [&](unsigned pin) { return bit(levels, pin); });
+    std::printf("%s", HYPHEN_RULE);
+    std::printf("DIR in or out; DRIVE pp push-pull, od open-drain; OUT what an output drives;\n"
+                "EXT the level from outside; DATA the level a read gives.\n");
+    if (board.ledKnown) {
+        std::printf("LED:\t%s, first COM port %d\n", board.ledSetting == 0 ? "on" : "off",
+                    static_cast<int>(board.ledPort));
+    } else {
+        std::printf("LED:\tnot set\n");
+    }
+    PrintSerialPair("UART 1 and 2", board.serialPairs[0]);
+    PrintSerialPair("UART 3 and 4", board.serialPairs[1]);
+    PrintArmed(record.armed);
+    if (const char* inputs = std::getenv("MARLEK_SIM_INPUTS")) {
+        std::printf("Note: MARLEK_SIM_INPUTS=%s is set here; runs that have it read it in place of EXT.\n", inputs);
+    }
+    if (std::getenv("MARLEK_SIM_FAIL") != nullptr) {
+        std::printf("Note: MARLEK_SIM_FAIL is set here; runs that have it leave the armed failures alone.\n");
+    }
+}
+
+int Show(BoardStore& store) {
+    BoardRecord record;
+    const StoreStatus status = store.Read(record);
+    if (!status.Ok()) return StoreError(status);
+    PrintBoard(store.Path(), record);
+    return EXIT_DONE;
+}
+
+int SetInputs(BoardStore& store, uint8_t mask, uint8_t levels) {
+    const StoreStatus status = store.Update([=](BoardRecord& record) {
+        record.board.externalLevels = static_cast<uint8_t>((record.board.externalLevels & ~mask) | (levels & mask));
+        return true;
+    });
+    return status.Ok() ? EXIT_DONE : StoreError(status);
+}
+
+std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, FailureRule& rule) {
+    const std::optional<SimOperation> operation = OperationByName(args[0]);
+    if (!operation) {
+        std::string names;
+        for (int i = 0; i < SIM_OPERATION_COUNT; ++i) {
+            names += std::string(i == 0 ? "" : ", ") + OperationName(static_cast<SimOperation>(i));
+        }
+        return "no operation is called '" + std::string(args[0]) + "'; the operations are " + names;
+    }
+    rule.operation = *operation;
+    rule.detail = TOOL_ARMED_DETAIL;
+    if (args.size() > 1 && args[1] != "all") {
+        const std::optional<unsigned long> call = Number(args[1], UINT32_MAX);
+        if (!call || *call == 0) return "COUNT must be 'all' or a call number from 1, not '" + std::string(args[1]) + "'";
+        rule.onCall = static_cast<uint32_t>(*call);
+    }
+    if (args.size() > 2) {
+        const std::optional<unsigned long> code = Number(args[2], UINT8_MAX);
+        if (!code) return "CODE must be a number from 0 to 255, not '" + std::string(args[2]) + "'";
+        rule.code = static_cast<uint8_t>(*code);
+    }
+    if (args.size() > 3) {
+        if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " characters";
+        rule.detail = std::string(args[3]);
+    }
+    return std::nullopt;
+}
+
+int Fail(BoardStore& store, const std::vector<std::string_view>& args) {
+    if (args.empty() || args.size() > 4) return UsageError("fail takes OPERATION [COUNT] [CODE] [TEXT], or clear");
+    if (args[0] == "clear" && args.size() == 1) {
+        const StoreStatus status = store.Update([](BoardRecord& record) {
+            record.armed.clear();
+            return true;
+        });
+        return status.Ok() ? EXIT_DONE : StoreError(status);
+    }
+    FailureRule rule;
+    if (const std::optional<std::string> problem = ReadRule(args, rule)) return UsageError(*problem);
+    bool full = false;
+    const StoreStatus status = store.Update([&](BoardRecord& record) {
+        full = record.armed.size() >= MAX_ARMED_FAILURES;
+        if (!full) record.armed.push_back(rule);
+        return !full;
+    });
+    if (!status.Ok()) return StoreError(status);
+    if (full) {
+        std::fprintf(stderr, "marlek-sim: %zu failures are armed already; 'marlek-sim fail clear' disarms them\n",
+                     MAX_ARMED_FAILURES);
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}
+
+int Run(const std::string_view command, const std::vector<std::string_view>& args) {
+    BoardStore store = BoardStore::FromSetting(std::getenv("MARLEK_SIM_STATE"));
+    if (store.IsMemory()) {
+        std::fprintf(stderr, "marlek-sim: MARLEK_SIM_STATE=memory gives each program run a board of its own, "
+                             "which no other process can see\n");
+        return EXIT_FAILED;
+    }
+    auto expect = [&](size_t count, const char* form) -> std::optional<int> {
+        if (args.size() == count) return std::nullopt;
+        return UsageError(std::string(command) + " takes " + form);
+    };
+    if (command == "show") {
+        if (auto refused = expect(0, "no arguments")) return *refused;
+        return Show(store);
+    }
+    if (command == "path") {
+        if (auto refused = expect(0, "no arguments")) return *refused;
+        if (!store.Location().Ok()) return StoreError(store.Location());
+        std::printf("%s\n", store.Path().c_str());
+        return EXIT_DONE;
+    }
+    if (command == "reset") {
+        if (auto refused = expect(0, "no arguments")) return *refused;
+        const StoreStatus status = store.Reset();
+        return status.Ok() ? EXIT_DONE : StoreError(status);
+    }
+    if (command == "set-input") {
+        if (auto refused = expect(2, "PIN 0|1")) return *refused;
+        const std::optional<unsigned long> pin = Number(args[0], 7);
+        if (!pin || args[0].size() != 1) return UsageError("PIN must be 0 to 7, not '" + std::string(args[0]) + "'");
+        if (args[1] != "0" && args[1] != "1") return UsageError("the level must be 0 or 1, not '" + std::string(args[1]) + "'");
+        const auto mask = static_cast<uint8_t>(1u << *pin);
+        return SetInputs(store, mask, args[1] == "1" ? mask : 0);
+    }
+    if (command == "set-inputs") {
+        if (auto refused = expect(1, "BYTE")) return *refused;
+        const std::optional<unsigned long> levels = Number(args[0], UINT8_MAX);
+        if (!levels) return UsageError("BYTE must be 0 to 255 (or 0x00 to 0xFF), not '" + std::string(args[0]) + "'");
+        return SetInputs(store, 0xFF, static_cast<uint8_t>(*levels));
+    }
+    if (command == "fail") return Fail(store, args);
+    return UsageError("no command is called '" + std::string(command) + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return UsageError("a command is needed");
+    const std::string_view command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf("%s", USAGE);
+        return EXIT_DONE;
+    }
+    const std::vector<std::string_view> args(argv + 2, argv + argc);
+    return Run(command, args);
+}

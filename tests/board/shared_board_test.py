@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""The shared simulated board seen from outside: the programs, the marlek-sim
+tool and a helper that drives the board through the library interface, each
+in processes of their own, on a state file of the test's own.
+
+  shared_board_test.py --tool PATH --hammer PATH --pinio PATH --pindrive PATH --userled PATH
+                       --uartmode PATH [--emulator CMD...] [unittest arguments, e.g. a class name]
+"""
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAMS = {}
+EMULATOR = []  # what runs the programs, under Wine for the Windows build
+TIMEOUT_SECONDS = 120
+RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board"
+SLOT_PAYLOADS = (128 + 24, 640 + 24)
+
+
+def byte_tables(output):
+    """The bits of each table pinio printed, pin 7 first."""
+    return [row.split() for row in re.findall(r"DATA:((?:\t[01]){8})", output)]
+
+
+def bits(text):
+    return text.split()
+
+
+class BoardCase(unittest.TestCase):
+    def setUp(self):
+        work = tempfile.TemporaryDirectory(prefix="shared-board-")
+        self.addCleanup(work.cleanup)
+        self.work = work.name
+        self.state = os.path.join(self.work, "marlek-sim.board")
+        self.env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
+        self.env["MARLEK_SIM_STATE"] = self.state
+
+    def run_program(self, name, *args, stdin="", env=None):
+        result = subprocess.run([*EMULATOR, PROGRAMS[name], *args], input=stdin.encode(), capture_output=True,
+                                env={**self.env, **(env or {})}, timeout=TIMEOUT_SECONDS)
+        # Windows writes text with \r\n line ends.
+        result.stdout = result.stdout.replace(b"\r\n", b"\n")
+        result.stderr = result.stderr.replace(b"\r\n", b"\n")
+        return result
+
+    def tool(self, *args, status=0, env=None):
+        result = self.run_program("tool", *args, env=env)
+        self.assertEqual(result.returncode, status, result.stderr.decode())
+        return result.stdout.decode() if status == 0 else result.stderr.decode()
+
+    def program(self, name, answers, env=None):
+        result = self.run_program(name, stdin=answers, env=env)
+        self.assertEqual((result.returncode, result.stderr), (0, b""), result.stdout.decode()[-500:])
+        return result.stdout.decode()
+
+    def shown(self, label, env=None):
+        """The cells of one line of marlek-sim show."""
+        for line in self.tool("show", env=env).splitlines():
+            if line.startswith(label + ":"):
+                return line.split("\t")[1:]
+        self.fail(f"marlek-sim show has no line {label}")
+
+
+class AcrossRuns(BoardCase):
+    def test_the_readme_tour(self):
+        self.tool("reset")
+        self.assertIn("The Byte value  165 is sent to GPIO Pins", self.program("pinio", "3\n165\nq\nq\n"))
+        self.assertEqual(self.shown("DIR"), ["out"] * 8)
+        self.assertEqual(self.shown("DRIVE"), ["od"] * 8)
+        self.assertEqual(self.shown("OUT"), bits("1 0 1 0 0 1 0 1"))
+        self.assertEqual(self.shown("DATA"), bits("1 0 1 0 0 1 0 1"))
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 0 1 0 0 1 0 1")])
+        # Pin 2 is released (open-drain driven high): it shows the outside.
+        self.tool("set-input", "2", "0")
+        self.assertIn("DATA: GPIO2 - 0", self.program("pinio", "2\n2\nq\n"))
+        # Pin 3 is held low by its own output, whatever the outside does.
+        self.tool("set-input", "3", "1")
+        self.assertIn("DATA: GPIO3 - 0", self.program("pinio", "2\n3\nq\n"))
+
+    def test_every_program_and_the_tool_see_one_board(self):
+        self.tool("set-inputs", "0x5A")
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("0 1 0 1 1 0 1 0")])
+        hammer = self.run_program("hammer", "toggle", "5", "1")  # push-pull outputs, pin 5 driven high
+        self.assertEqual(hammer.returncode, 0, hammer.stderr.decode())
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("0 0 1 0 0 0 0 0")])
+        self.program("userled", "3\n1\n0\nq\n")
+        self.program("uartmode", "5\n2\n2\nq\n")  # the second pair of COM 5 on: ports 7 and 8
+        self.assertEqual(self.shown("LED"), ["on, first COM port 3"])
+        self.assertEqual(self.shown("UART 1 and 2"), ["not set"])
+        self.assertEqual(self.shown("UART 3 and 4"), ["RS-422, ports 7 and 8"])
+        self.assertEqual(self.shown("EXT"), bits("0 1 0 1 1 0 1 0"))  # kept through it all
+
+    def test_pindrive_sets_the_drive_of_each_pin(self):
+        # Pin 7 first; every choice leaves all pins inputs.
+        for answers, drive in [("1", "pp pp pp pp pp pp pp pp"), ("3\n5", "od od pp od od od od od"),
+                               ("2", "od od od od od od od od"), ("3\n0", "od od od od od od od pp"),
+                               ("4\n2", "od od od od od od od od")]:
+            with self.subTest(answers):
+                self.program("pindrive", answers + "\nq\n")
+                self.assertEqual(self.shown("DRIVE"), bits(drive))
+                self.assertEqual(self.shown("DIR"), ["in"] * 8)
+
+    def test_a_memory_board_is_private_to_its_run(self):
+        memory = {"MARLEK_SIM_STATE": "memory"}
+        self.program("pinio", "3\n0\nq\nq\n", env=memory)
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n", env=memory)), [bits("1 1 1 1 1 1 1 1")])
+        self.assertEqual(os.listdir(self.work), [])
+        self.assertIn("each program run a board of its own", self.tool("show", status=1, env=memory))
+
+
+class Concurrency(BoardCase):
+    def hammer(self, *args):
+        process = subprocess.Popen([*EMULATOR, PROGRAMS["hammer"], *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=self.env)
+        self.addCleanup(stop, process)  # none is left running when a check fails
+        return process
+
+    def test_two_processes_lose_no_update(self):
+        # Each drives its own pin and reads it back after every write; a write
+        # of the other process made from a stale board would undo it.
+        writers = [self.hammer("toggle", str(pin), "100000") for pin in (0, 1)]
+        for writer in writers:
+            self.assertEqual(writer.stdout.readline().rstrip(), b"ready")
+        for writer in writers:
+            writer.stdin.write(b"go\n")
+            writer.stdin.flush()
+        for writer in writers:
+            _, errors = writer.communicate(timeout=TIMEOUT_SECONDS)
+            self.assertEqual((writer.returncode, errors), (0, b""))
+        self.assertEqual(self.shown("OUT")[-2:], ["0", "0"])  # 10,000 toggles: back to low
+
+    def test_writers_killed_at_any_moment_leave_a_board_that_loads(self):
+        generator = random.Random(8)
+        for round_number in range(15):
+            writers = [self.hammer("write-forever") for _ in range(2)]
+            for writer in writers:
+                self.assertEqual(writer.stdout.readline().rstrip(), b"writing")  # past its first write
+            time.sleep(generator.uniform(0, 0.02))
+            writers[0].kill()  # most likely in the middle of an operation, holding the lock
+            writers[0].wait()
+            self.tool("show")  # takes over the lock of the dead writer, reads a whole slot
+            self.assertIsNone(writers[1].poll(), f"round {round_number}: the other writer stopped")
+            writers[1].send_signal(signal.SIGKILL)
+            writers[1].wait()
+            self.tool("show")
+        self.assertEqual(byte_tables(self.program("pinio", "3\n60\nq\n1\nq\n")), [bits("0 0 1 1 1 1 0 0")])
+
+
+def stop(process):
+    if process.poll() is None:
+        process.kill()
+    process.communicate()
+
+
+def damage_both_slots(data):
+    for at in SLOT_PAYLOADS:
+        data[at] ^= 0x01
+    return data
+
+
+def set_version(data):
+    data[8] = 7
+    return data
+
+
+class Refusals(BoardCase):
+    CASES = [
+        ("corrupt", damage_both_slots, "is corrupt: neither copy of the board in it passes its check"),
+        ("wrong version", set_version, "holds board state of version 7, and this simulator reads version 1"),
+        ("symbolic link", None, "is a symbolic link, and the board state is kept only in a plain file"),
+    ]
+
+    def test_unusable_state_is_refused_with_what_is_wrong_and_how_to_reset(self):
+        for name, change, text in self.CASES:
+            if change is None and EMULATOR:
+                continue  # Wine shows a Windows program the file a Unix link points to, not the link
+            with self.subTest(name):
+                self.tool("reset")
+                self.tool("set-inputs", "0x0F")
+                if change is None:
+                    target = os.path.join(self.work, "elsewhere")
+                    os.replace(self.state, target)
+                    os.symlink(target, self.state)
+                else:
+                    with open(self.state, "rb") as file:
+                        data = change(bytearray(file.read()))
+                    with open(self.state, "wb") as file:
+                        file.write(data)
+                with open(self.state, "rb") as file:
+                    before = file.read()
+
+                result = self.run_program("pinio", stdin="1\nq\n")
+                report = f"Marlek_DIOInit: simulated board state unusable {self.state} {text}{RESET_ADVICE}\n"
+                self.assertEqual(result.returncode, 1)
+                self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
+                self.assertIn(f"marlek-sim: simulated board state unusable: {self.state} {text}",
+                              self.tool("show", status=1))
+                with open(self.state, "rb") as file:
+                    self.assertEqual(file.read(), before)  # nothing thrown away
+
+                self.tool("reset")
+                self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
+                self.assertFalse(os.path.islink(self.state))
+
+
+class Tool(BoardCase):
+    def test_bad_arguments_are_refused_with_status_2(self):
+        cases = [
+            ([], "a command is needed"),
+            (["shw"], "no command is called 'shw'"),
+            (["show", "now"], "show takes no arguments"),
+            (["set-input", "3"], "set-input takes PIN 0|1"),
+            (["set-input", "8", "1"], "PIN must be 0 to 7, not '8'"),
+            (["set-input", "-1", "1"], "PIN must be 0 to 7, not '-1'"),
+            (["set-input", "03", "1"], "PIN must be 0 to 7, not '03'"),
+            (["set-input", "3", "high"], "the level must be 0 or 1, not 'high'"),
+            (["set-inputs", "256"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '256'"),
+            (["set-inputs", "0xA5", "1"], "set-inputs takes BYTE"),
+            (["fail"], "fail takes OPERATION [COUNT] [CODE] [TEXT], or clear"),
+            (["fail", "Marlek_DIOInits"], "no operation is called 'Marlek_DIOInits'; the operations are Marlek_DIOInit,"),
+            (["fail", "Marlek_DIOInit", "0"], "COUNT must be 'all' or a call number from 1, not '0'"),
+            (["fail", "Marlek_DIOInit", "first"], "COUNT must be 'all' or a call number from 1, not 'first'"),
+            (["fail", "Marlek_DIOInit", "1", "256"], "CODE must be a number from 0 to 255, not '256'"),
+            (["fail", "Marlek_DIOInit", "1", "9", "x" * 81], "TEXT is longer than 80 characters"),
+            (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                errors = self.tool(*args, status=2)
+                self.assertTrue(errors.startswith(f"marlek-sim: {message}"), errors)
+                self.assertTrue(errors.endswith("Try 'marlek-sim --help'.\n"), errors)
+        self.assertFalse(os.path.exists(self.state))  # nothing was done to the board
+
+    def test_help_names_every_command(self):
+        text = self.tool("--help")
+        for command in ("show", "set-input PIN 0|1", "set-inputs BYTE", "fail OPERATION [COUNT] [CODE] [TEXT]",
+                        "fail clear", "reset", "path"):
+            self.assertIn(f"  {command}", text)
+        self.assertEqual(self.tool("path"), self.state + "\n")
+
+    def test_an_armed_failure_meets_the_next_run_at_its_count(self):
+        self.tool("fail", "Marlek_DIOInputByte", "2", "9", "sensor off line")
+        self.assertEqual(self.shown("Next run"),
+                         ['Marlek_DIOInputByte fails on call 2 with code 9 "sensor off line"'])
+        first = self.program("pinio", "1\n1\n\n1\nq\n")
+        self.assertEqual(len(byte_tables(first)), 2)
+        self.assertIn("Marlek_DIOInputByte error: unknown error code sensor off line\n", first)
+        self.assertEqual(self.shown("Next run"), ["no failure armed"])
+        self.assertEqual(len(byte_tables(self.program("pinio", "1\n1\nq\n"))), 2)  # the run after: none
+
+    def test_an_armed_failure_without_a_count_fails_every_call_of_the_run(self):
+        self.tool("fail", "Marlek_DIOInputBit")
+        output = self.program("pinio", "2\n1\n\n2\n1\n\nq\n")
+        self.assertEqual(output.count("Marlek_DIOInputBit error: injected failure failure armed by marlek-sim fail"), 2)
+
+    def test_the_environment_takes_precedence(self):
+        self.tool("fail", "Marlek_DIOInputByte", "all", "9", "sensor off line")
+        self.tool("set-inputs", "0")
+        # MARLEK_SIM_FAIL set, even to nothing: the armed failure waits for a later run.
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n", env={"MARLEK_SIM_FAIL": ""})),
+                         [bits("0 0 0 0 0 0 0 0")])
+        self.assertIn("sensor off line", self.shown("Next run")[0])
+        # MARLEK_SIM_INPUTS stands for the external levels in its run only.
+        output = self.program("pinio", "1\n\nq\n", env={"MARLEK_SIM_INPUTS": "0xA5"})
+        self.assertIn("Marlek_DIOInputByte error: unknown error code sensor off line", output)
+        self.assertEqual(byte_tables(self.program("pinio", "1\nq\n", env={"MARLEK_SIM_INPUTS": "0xA5"})),
+                         [bits("1 0 1 0 0 1 0 1")])
+        self.assertEqual(self.shown("EXT"), bits("0 0 0 0 0 0 0 0"))
+
+    def test_four_failures_at_most_and_clear(self):
+        for operation in ("Marlek_DIOInit", "Marlek_DIOFree", "MarlekLedConfig", "kvtGetErrorString"):
+            self.tool("fail", operation, "1")
+        self.assertIn("4 failures are armed already; 'marlek-sim fail clear' disarms them",
+                      self.tool("fail", "Marlek_DIOInputBit", status=1))
+        self.assertEqual(self.tool("show").count("\nNext run:\t"), 4)
+        self.tool("fail", "clear")
+        self.assertEqual(self.shown("Next run"), ["no failure armed"])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("tool", "hammer", "pinio", "pindrive", "userled", "uartmode"):
+        parser.add_argument(f"--{name}", required=True)
+    parser.add_argument("--emulator", nargs="+", default=[])
+    args, rest = parser.parse_known_args()
+    EMULATOR.extend(args.emulator)
+    del args.emulator
+    PROGRAMS.update(vars(args))
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
