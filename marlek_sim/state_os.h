@@ -79,7 +79,7 @@ private:
     StateFile() = default;
 
     std::intptr_t handle_ = -1;
-    std::intptr_t mapping_ = 0;  // Windows: the file mapping object
+    [[maybe_unused]] std::intptr_t mapping_ = 0;  // Windows: the file mapping object
     uint64_t size_ = 0;
     uint8_t* bytes_ = nullptr;
     size_t mappedSize_ = 0;
