@@ -1,4 +1,5 @@
 """A dialogue case, and the pieces of dialogue and trace that cases share."""
+import os
 from dataclasses import dataclass, field
 
 
@@ -17,6 +18,15 @@ INVALID_OPTION = "Please Enter valid option \r\n"
 PIN_REFUSED = "\nEnter the proper GPIO Number:(0-7) \n"
 PRESS_ENTER = "Press enter to quit\n"
 INJECTED = "failure injected by MARLEK_SIM_FAIL"
+
+
+def board_environment(**env):
+    """The environment of a program run on a simulated board of its own, in
+    memory: none of the caller's MARLEK_SIM_ settings, then the given ones."""
+    environment = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
+    environment["MARLEK_SIM_STATE"] = "memory"
+    environment.update(env)
+    return environment
 
 
 def fail(operation, call=None, code=None, text=None):

@@ -12,21 +12,17 @@ error, and for pinio and pindrive with the closing line of the digital I/O
 (end of input counts as q).
 """
 import argparse
-import os
 import random
 import subprocess
 import sys
 import tempfile
 import time
 
+from dialogue_case import DIO_COMPLETED, PRESS_ENTER, board_environment, failing
+
 SECONDS_ALLOWED = 30
 JUNK_LINES = 10_000
-DIO_COMPLETED = "\nMARLEKDIOFUNCTION completed.\n"
-FREE_FAILED_END = "\nPress enter to quit\n"
-
-
-def failing(*operations):
-    return {"MARLEK_SIM_FAIL": ";".join(operations)}
+FREE_FAILED_END = "\n" + PRESS_ENTER
 
 
 # For each program: the name of a prompt, the answers that reach it, the
@@ -93,14 +89,12 @@ def junk_lines(seed):
 
 
 def check(name, program, stdin, env, expect_dio_end, frees_fail):
-    environment = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
-    environment.update({"MARLEK_SIM_STATE": "memory", **env})
     with tempfile.TemporaryFile() as typed:
         typed.write(stdin.encode("latin-1"))
         typed.seek(0)
         started = time.monotonic()
         try:
-            result = subprocess.run([program], stdin=typed, capture_output=True, env=environment,
+            result = subprocess.run([program], stdin=typed, capture_output=True, env=board_environment(**env),
                                     timeout=SECONDS_ALLOWED)
         except subprocess.TimeoutExpired:
             return [f"{name}: did not end within {SECONDS_ALLOWED} s"]

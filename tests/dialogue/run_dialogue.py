@@ -8,36 +8,25 @@ the library trace, and on its exit status.
 """
 import argparse
 import difflib
-import importlib.util
 import os
+import runpy
 import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from dialogue_case import Case  # noqa: E402
+from dialogue_case import board_environment  # noqa: E402
 
 TIMEOUT_SECONDS = 60
 
 
 def load_cases(path):
-    spec = importlib.util.spec_from_file_location("cases", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    names = [case.name for case in module.CASES]
+    cases = runpy.run_path(path)["CASES"]
+    names = [case.name for case in cases]
     duplicates = {name for name in names if names.count(name) > 1}
     if duplicates:
         raise SystemExit(f"{path}: duplicate case names {sorted(duplicates)}")
-    return {case.name: case for case in module.CASES}
-
-
-def program_environment(trace_path, case):
-    env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
-    env["MARLEK_SIM_TRACE"] = trace_path
-    # Each case has a board of its own unless it names the state file itself.
-    env["MARLEK_SIM_STATE"] = "memory"
-    env.update(case.env)
-    return env
+    return {case.name: case for case in cases}
 
 
 def show_difference(what, expected, actual):
@@ -51,9 +40,11 @@ def show_difference(what, expected, actual):
 def run_case(case, command, crlf):
     with tempfile.TemporaryDirectory() as work:
         trace_path = os.path.join(work, "trace.txt")
+        # Each case has a board of its own unless it names the state file itself.
+        env = board_environment(MARLEK_SIM_TRACE=trace_path, **case.env)
         try:
-            result = subprocess.run(command, input=case.stdin.encode("latin-1"), capture_output=True,
-                                    env=program_environment(trace_path, case), timeout=TIMEOUT_SECONDS)
+            result = subprocess.run(command, input=case.stdin.encode("latin-1"), capture_output=True, env=env,
+                                    timeout=TIMEOUT_SECONDS)
         except subprocess.TimeoutExpired:
             print(f"the program did not end within {TIMEOUT_SECONDS} s")
             return False

@@ -15,6 +15,8 @@ import sys
 import termios
 import time
 
+from dialogue_case import board_environment
+
 MENU_PROMPT = b"Your Option :"
 INVALID_OPTION = b"Please Enter valid option \r\n"
 TIMEOUT_SECONDS = 20
@@ -46,11 +48,8 @@ def main():
     attributes = termios.tcgetattr(program_side)
     attributes[3] &= ~termios.ECHO
     termios.tcsetattr(program_side, termios.TCSANOW, attributes)
-    env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_SIM_")}
-    env["MARLEK_SIM_FAIL"] = args.fail
-    env["MARLEK_SIM_STATE"] = "memory"
     process = subprocess.Popen([args.program], stdin=program_side, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=env)
+                               stderr=subprocess.PIPE, env=board_environment(MARLEK_SIM_FAIL=args.fail))
     os.close(program_side)
     output = bytearray()
     try:
