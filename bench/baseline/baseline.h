@@ -1,5 +1,5 @@
 /* What the plain-C dialogues of bench/run-bench share: line input, the report
- * of a failed library call, the wait for a key. */
+ * of a failed library call, the wait for a key, the menus. */
 #ifndef BASELINE_H
 #define BASELINE_H
 
@@ -34,6 +34,28 @@ static inline int read_choice(char *target) {
     if (!read_line(target)) return -1;
     sscanf(target, "%d", &choice);
     return target[0] == 'q' ? 113 : choice;
+}
+
+/* Prints the prompt and reads the first COM port number, left as it was
+ * without one; 0 at end of input. */
+static inline int read_first_port(char *target, const char *prompt, int *port) {
+    printf("%s", prompt);
+    if (!read_line(target)) return 0;
+    sscanf(target, "%d", port);
+    return 1;
+}
+
+/* Prints the menu of a program that addresses the board through a COM port
+ * and reads the choice as read_choice does. */
+static inline int com_menu_choice(char *target, const char *title, const char *const *items, int count) {
+    int item;
+    printf("%s", title);
+    printf("########################################################\n");
+    for (item = 0; item < count; ++item) printf("%s", items[item]);
+    printf("q. Quit Program \n");
+    printf("########################################################\n");
+    printf("\nYour Option :");
+    return read_choice(target);
 }
 
 /* Opens the digital I/O and prints the banner and the title; 0 when it

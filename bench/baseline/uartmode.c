@@ -39,20 +39,13 @@ static int select_mode(int pair, int first) {
 }
 
 int main(void) {
+    static const char *const items[] = {"1. Select mode for UART 1 and UART 2\n",
+                                        "2. Select mode for UART 3 and UART 4\n"};
     int first = 0;
-    printf("Enter first COM port number:\n");
-    if (!read_line(line)) return 0;
-    sscanf(line, "%d", &first);
+    if (!read_first_port(line, "Enter first COM port number:\n", &first)) return 0;
     do {
-        int choice, more = 1;
-        printf("\n\tCOM PORTS SELECTION: Main Menu \n");
-        printf("########################################################\n");
-        printf("1. Select mode for UART 1 and UART 2\n");
-        printf("2. Select mode for UART 3 and UART 4\n");
-        printf("q. Quit Program \n");
-        printf("########################################################\n");
-        printf("\nYour Option :");
-        choice = read_choice(line);
+        int more = 1;
+        const int choice = com_menu_choice(line, "\n\tCOM PORTS SELECTION: Main Menu \n", items, 2);
         if (choice < 0) break;
         if (choice == 1 || choice == 2) {
             more = select_mode(choice - 1, first);

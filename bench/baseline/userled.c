@@ -8,19 +8,11 @@
 static char line[20];
 
 int main(void) {
+    static const char *const items[] = {"1. Select USER LED\n"};
     int port = 0, answer = 1;
-    printf("Enter the first COM Port number:\n");
-    if (!read_line(line)) return 0;
-    sscanf(line, "%d", &port);
+    if (!read_first_port(line, "Enter the first COM Port number:\n", &port)) return 0;
     do {
-        int choice;
-        printf("\n\t\tLED SELECTION: Main Menu \n");
-        printf("########################################################\n");
-        printf("1. Select USER LED\n");
-        printf("q. Quit Program \n");
-        printf("########################################################\n");
-        printf("\nYour Option :");
-        choice = read_choice(line);
+        const int choice = com_menu_choice(line, "\n\t\tLED SELECTION: Main Menu \n", items, 1);
         if (choice < 0) break;
         if (choice == 1) {
             char led_line[20];
