@@ -8,18 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "board_store.h"
+#include "tool.h"
 
 using namespace marlek_sim;
+using namespace marlek_sim::tool;
 
 namespace {
 
-constexpr int EXIT_DONE = 0;
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
-
 constexpr const char* TOOL_ARMED_DETAIL = "failure armed by marlek-sim fail";
-constexpr const char* HYPHEN_RULE = "--------------------------------------------------------------------\n";
 
 constexpr const char* USAGE = R"(usage: marlek-sim COMMAND [ARGUMENTS]
 Shows and drives the simulated board that every run of the board programs shares.
@@ -53,28 +49,10 @@ $XDG_RUNTIME_DIR/marlek-sim.board, else in /tmp/marlek-sim-UID/marlek-sim.board.
 Exit status: 0 done, 1 the board could not be read or changed, 2 bad arguments.
 )";
 
-int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
-    return EXIT_USAGE;
-}
-
-int StoreError(const StoreStatus& status) {
-    std::fprintf(stderr, "marlek-sim: %s: %s\n", ErrorText(status.code), status.detail.c_str());
-    return EXIT_FAILED;
-}
-
 std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
     unsigned long value = 0;
     if (!ParseUnsigned(text, max, value)) return std::nullopt;
     return value;
-}
-
-// One row of the pin table, pin 7 first.
-template <typename Cell>
-void PrintRow(const char* label, Cell cell) {
-    std::printf("%s", label);
-    for (int pin = 7; pin >= 0; --pin) std::printf("\t%s", cell(static_cast<unsigned>(pin)));
-    std::printf("\n");
 }
 
 void PrintSerialPair(const char* name, const SerialPairState& pair) {
@@ -97,20 +75,8 @@ void PrintArmed(const std::vector<FailureRule>& armed) {
 
 void PrintBoard(const std::string& path, const BoardRecord& record) {
     const Board& board = record.board;
-    const uint8_t levels = PinLevels(board);
-    auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };
-    auto output = [&board](unsigned pin) { return ((board.outputMask >> pin) & 1u) != 0; };
-    std::printf("Board state in %s\n%s", path.c_str(), HYPHEN_RULE);
-    std::printf("GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\n%s", HYPHEN_RULE);
-    PrintRow("DIR:", [&](unsigned pin) { return output(pin) ? "out" : "in"; });
-    // The drive is kept for inputs too: it applies once the pin is an output.
-    PrintRow("DRIVE:", [&](unsigned pin) { return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od"; });
-    PrintRow("OUT:", [&](unsigned pin) { return output(pin) ? bit(board.drivenLevels, pin) : "-"; });
-    PrintRow("EXT:", [&](unsigned pin) { return bit(board.externalLevels, pin); });
-    PrintRow("DATA:", [&](unsigned pin) { return bit(levels, pin); });
-    std::printf("%s", HYPHEN_RULE);
-    std::printf("DIR in or out; DRIVE pp push-pull, od open-drain; OUT what an output drives;\n"
-                "EXT the level from outside; DATA the level a read gives.\n");
+    std::printf("Board state in %s\n", path.c_str());
+    PrintPinTable(stdout, board);
     if (board.ledKnown) {
         std::printf("LED:\t%s, first COM port %d\n", board.ledSetting == 0 ? "on" : "off",
                     static_cast<int>(board.ledPort));

@@ -1,0 +1,46 @@
+#include "tool.h"
+
+namespace marlek_sim::tool {
+
+namespace {
+
+constexpr const char* HYPHEN_RULE = "--------------------------------------------------------------------\n";
+
+// One row of the pin table, pin 7 first.
+template <typename Cell>
+void PrintRow(std::FILE* out, const char* label, Cell cell) {
+    std::fprintf(out, "%s", label);
+    for (int pin = 7; pin >= 0; --pin) std::fprintf(out, "\t%s", cell(static_cast<unsigned>(pin)));
+    std::fprintf(out, "\n");
+}
+
+}  // namespace
+
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
+    return EXIT_USAGE;
+}
+
+int StoreError(const StoreStatus& status) {
+    std::fprintf(stderr, "marlek-sim: %s: %s\n", ErrorText(status.code), status.detail.c_str());
+    return EXIT_FAILED;
+}
+
+void PrintPinTable(std::FILE* out, const Board& board) {
+    const uint8_t levels = PinLevels(board);
+    auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };
+    auto output = [&board](unsigned pin) { return ((board.outputMask >> pin) & 1u) != 0; };
+    std::fprintf(out, "%s", HYPHEN_RULE);
+    std::fprintf(out, "GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\n%s", HYPHEN_RULE);
+    PrintRow(out, "DIR:", [&](unsigned pin) { return output(pin) ? "out" : "in"; });
+    // The drive is kept for inputs too: it applies once the pin is an output.
+    PrintRow(out, "DRIVE:", [&](unsigned pin) { return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od"; });
+    PrintRow(out, "OUT:", [&](unsigned pin) { return output(pin) ? bit(board.drivenLevels, pin) : "-"; });
+    PrintRow(out, "EXT:", [&](unsigned pin) { return bit(board.externalLevels, pin); });
+    PrintRow(out, "DATA:", [&](unsigned pin) { return bit(levels, pin); });
+    std::fprintf(out, "%s", HYPHEN_RULE);
+    std::fprintf(out, "DIR in or out; DRIVE pp push-pull, od open-drain; OUT what an output drives;\n"
+                      "EXT the level from outside; DATA the level a read gives.\n");
+}
+
+}  // namespace marlek_sim::tool

@@ -1,0 +1,29 @@
+// What the commands of marlek-sim share: exit statuses, error reports and the
+// board as text.
+#ifndef MARLEK_SIM_TOOL_H
+#define MARLEK_SIM_TOOL_H
+
+#include <cstdio>
+#include <string>
+
+#include "board_store.h"
+
+namespace marlek_sim::tool {
+
+inline constexpr int EXIT_DONE = 0;
+inline constexpr int EXIT_FAILED = 1;
+inline constexpr int EXIT_USAGE = 2;
+
+// Says what is wrong with the arguments on standard error; EXIT_USAGE.
+int UsageError(const std::string& problem);
+
+// Says why the board could not be read or changed on standard error; EXIT_FAILED.
+int StoreError(const StoreStatus& status);
+
+// The pin table as show prints it: direction, drive, driven level, external
+// level and the level a read gives, pin 7 first, with its legend.
+void PrintPinTable(std::FILE* out, const Board& board);
+
+}  // namespace marlek_sim::tool
+
+#endif  // MARLEK_SIM_TOOL_H
