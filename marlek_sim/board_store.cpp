@@ -6,7 +6,10 @@ namespace {
 
 constexpr const char* RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board";
 constexpr const char* CORRUPT = "is corrupt: neither copy of the board in it passes its check";
-constexpr const char* ELSEWHERE_ADVICE = "; remove it, or set MARLEK_SIM_STATE to a file of your own elsewhere";
+// For what marlek-sim reset leaves alone: anything that is not a board state file.
+constexpr const char* BY_HAND_ADVICE =
+    "; remove it by hand if it may go, or set MARLEK_SIM_STATE to a file of your own elsewhere";
+constexpr int64_t BOARD_WAIT_MILLISECONDS = int64_t{BOARD_WAIT_SECONDS} * 1000;
 
 StoreStatus Unusable(std::string detail, bool resettable = false) {
     return StoreStatus{ERROR_STATE_UNUSABLE, std::move(detail), resettable};
@@ -42,7 +45,7 @@ BoardStore BoardStore::FromSetting(const char* setting) {
     if (os::DefaultStateFolder(folder, problem, refused)) {
         store.path_ = os::JoinPath(folder, STATE_FILE_NAME);
     } else {
-        const char* advice = refused ? ELSEWHERE_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
+        const char* advice = refused ? BY_HAND_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
         store.location_ = Unusable(problem + advice);
     }
     return store;
@@ -62,10 +65,19 @@ BoardStore BoardStore::AtPath(std::string path) {
 
 StoreStatus BoardStore::Refused(const std::string& what, bool resettable) {
     file_.reset();  // the next operation looks at the file afresh
-    return Unusable(path_ + " " + what + (resettable ? RESET_ADVICE : ELSEWHERE_ADVICE), resettable);
+    return Unusable(path_ + " " + what + (resettable ? RESET_ADVICE : BY_HAND_ADVICE), resettable);
 }
 
-StoreStatus BoardStore::Open() {
+StoreStatus BoardStore::Held(const char* lock) {
+    file_.reset();
+    gaveUpWaiting_ = true;
+    return Unusable("the board in " + path_ + " is held by another process through " + lock +
+                        " and did not come free within " + std::to_string(BOARD_WAIT_SECONDS) +
+                        " s; when no program is stopped in the middle of a call, the lock is stuck" + RESET_ADVICE,
+                    true);
+}
+
+StoreStatus BoardStore::Open(os::Deadline deadline) {
     std::unique_ptr<os::StateFile> file;
     std::string owner;
     std::string error;
@@ -76,12 +88,16 @@ StoreStatus BoardStore::Open() {
             case os::OpenOutcome::Opened: break;
             case os::OpenOutcome::Missing: {
                 bool exists = false;
-                if (!os::CreateExclusive(path_, FreshStateImage(os::BoardLockKind()), exists, error))
+                if (!os::CreateExclusive(path_, FreshStateImage(os::BoardLockKind()), exists, error)) {
+                    if (os::FolderOfMissing(path_))
+                        return StoreStatus{ERROR_BAD_SETTING, "MARLEK_SIM_STATE=" + path_ + ": " + error +
+                                                                  "; name a file in a folder that exists"};
                     return Unusable(error);
+                }
                 continue;
             }
             case os::OpenOutcome::SymbolicLink:
-                return Refused("is a symbolic link, and the board state is kept only in a plain file", true);
+                return Refused("is a symbolic link, and the board state is kept only in a plain file", false);
             case os::OpenOutcome::NotRegularFile: return Refused("is not a plain file", false);
             case os::OpenOutcome::OtherOwner: return Refused("belongs to " + owner + ", not to you", false);
             case os::OpenOutcome::Failed: return Unusable(error);
@@ -90,15 +106,24 @@ StoreStatus BoardStore::Open() {
     }
     if (!file) return Unusable("cannot open " + path_ + ": it keeps disappearing");
 
-    if (!file->LockWhole(error)) return Unusable(error);
+    // The header does not change once the file is made: it is checked before
+    // the wait for the lock, so that even a file held by another process is
+    // known to be a board state file or not.
     std::array<uint8_t, STATE_HEADER_SIZE> header{};
     size_t got = 0;
     if (!file->ReadAt(0, header, got, error)) return Unusable(error);
     uint32_t version = 0;
     const HeaderProblem problem =
         CheckHeader(std::span(header.data(), got), file->Size(), os::BoardLockKind(), version);
-    if (problem != HeaderProblem::None) return Refused(HeaderProblemText(problem, version, file->Size()), true);
+    if (problem != HeaderProblem::None)
+        return Refused(HeaderProblemText(problem, version, file->Size()), problem != HeaderProblem::Foreign);
     if (!file->Map(STATE_FILE_SIZE, error)) return Unusable(error);
+    switch (file->LockWhole(deadline, error)) {
+        case os::LockOutcome::Taken:
+        case os::LockOutcome::TakenFromDeadOwner: break;
+        case os::LockOutcome::TimedOut: return Held(os::WHOLE_LOCK_NAME);
+        case os::LockOutcome::Failed: return Unusable(error);
+    }
     // The first process of each boot sets the lock up: no process of an
     // earlier boot can hold it, whatever it says. No other process uses the
     // file then, so its slots can be checked without the lock, and a file that
@@ -121,23 +146,21 @@ StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acce
         return StoreStatus{};
     }
     if (!location_.Ok()) return location_;
+    // One bound for the whole operation, whichever lock it waits for; once a
+    // wait has given up, later operations only try, while the board stays held.
+    const os::Deadline deadline = os::DeadlineAfter(gaveUpWaiting_ ? 0 : BOARD_WAIT_MILLISECONDS);
     if (!file_) {
-        StoreStatus opened = Open();
+        StoreStatus opened = Open(deadline);
         if (!opened.Ok()) return opened;
     }
     std::string error;
-    switch (file_->LockBoard(BOARD_LOCK_TIMEOUT_SECONDS, error)) {
+    switch (file_->LockBoard(deadline, error)) {
         case os::LockOutcome::Taken:
         case os::LockOutcome::TakenFromDeadOwner: break;
-        case os::LockOutcome::TimedOut:
-            file_.reset();
-            return Unusable("the board in " + path_ + " has been locked for " +
-                                std::to_string(BOARD_LOCK_TIMEOUT_SECONDS) +
-                                " s; when no program is stopped in the middle of a call, its lock is stuck" +
-                                RESET_ADVICE,
-                            true);
+        case os::LockOutcome::TimedOut: return Held(os::BOARD_LOCK_NAME);
         case os::LockOutcome::Failed: return Refused("has a lock that cannot be used (" + error + ")", true);
     }
+    gaveUpWaiting_ = false;
     choice = LoadNewest(file_->Bytes(), record);
     if (choice.slot < 0 && !acceptCorrupt) {
         file_->UnlockBoard();

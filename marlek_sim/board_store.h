@@ -15,12 +15,13 @@ namespace marlek_sim {
 
 inline constexpr const char* STATE_FILE_NAME = "marlek-sim.board";
 inline constexpr const char* MEMORY_SETTING = "memory";
-inline constexpr int BOARD_LOCK_TIMEOUT_SECONDS = 10;
+// No operation waits longer than this for the board, whatever holds it.
+inline constexpr int BOARD_WAIT_SECONDS = 10;
 
 struct StoreStatus {
-    uint8_t code = ERROR_NONE;  // ERROR_STATE_UNUSABLE otherwise
+    uint8_t code = ERROR_NONE;  // ERROR_STATE_UNUSABLE, or ERROR_BAD_SETTING for a path that cannot be
     std::string detail;         // what is wrong and what to do about it
-    bool resettable = false;    // a reset puts a fresh board in its place
+    bool resettable = false;    // a board state file, or none: a reset puts a fresh board in its place
     bool Ok() const { return code == ERROR_NONE; }
 };
 
@@ -52,23 +53,27 @@ public:
     }
 
     // Puts a fresh board in place of the one there, which may be refused: a
-    // file that is corrupt, of a wrong version, foreign or a symbolic link
-    // gives way to a new file. Not a file of another user or not a file at all.
+    // missing file, or one that begins as a board state file (corrupt,
+    // truncated, of another version, or held by a stuck lock), gives way to a
+    // new file. Anything else is left as it is: a file that is not a board
+    // state file, a symbolic link, a file of another user, not a file at all.
     StoreStatus Reset();
 
 private:
     BoardStore() = default;
 
-    StoreStatus Open();
+    StoreStatus Open(os::Deadline deadline);
     StoreStatus Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt);
     void Finish(const BoardRecord* changed, SlotChoice choice);
     StoreStatus Refused(const std::string& what, bool resettable);
+    StoreStatus Held(const char* lock);
 
     bool memory_ = false;
     std::string path_;
     StoreStatus location_;  // not Ok: no path for the file could be found
     BoardRecord memoryRecord_;
     std::unique_ptr<os::StateFile> file_;
+    bool gaveUpWaiting_ = false;  // the last wait for the board gave up
 };
 
 }  // namespace marlek_sim

@@ -170,8 +170,12 @@ uint64_t SlotSequence(const uint8_t* image, int slot) {
 
 HeaderProblem CheckHeader(std::span<const uint8_t> header, uint64_t fileSize, uint32_t lockKind,
                           uint32_t& version) {
-    if (header.size() < STATE_MAGIC.size() || !std::equal(STATE_MAGIC.begin(), STATE_MAGIC.end(), header.begin()))
+    // A file cut short within the magic (even to nothing) still began as a
+    // board state file.
+    const size_t compared = std::min(header.size(), STATE_MAGIC.size());
+    if (!std::equal(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(compared), STATE_MAGIC.begin()))
         return HeaderProblem::Foreign;
+    if (header.size() < STATE_MAGIC.size()) return HeaderProblem::Truncated;
     if (header.size() < SIZE_OFFSET) return HeaderProblem::Truncated;
     version = Get32(header.data() + VERSION_OFFSET);
     if (version != STATE_VERSION) return HeaderProblem::WrongVersion;

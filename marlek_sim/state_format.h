@@ -56,9 +56,9 @@ uint32_t Crc32(std::span<const uint8_t> bytes);
 
 enum class HeaderProblem {
     None,
-    Foreign,        // not a board state file at all
+    Foreign,        // does not begin as a board state file
     WrongVersion,   // a board state file of another version
-    Truncated,      // shorter than the layout
+    Truncated,      // shorter than the layout, even cut within the magic
     WrongSize,      // longer than the layout
     Corrupt,        // the header of a board state file, damaged
     OtherPlatform,  // its lock area was laid out by a simulator built for another platform

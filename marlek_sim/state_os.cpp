@@ -9,12 +9,16 @@
 // owner dies.
 #include "state_os.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "state_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 #else
 #include <fcntl.h>
 #include <pthread.h>
@@ -57,13 +61,82 @@ std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + path + ": " + SystemText(GetLastError());
 }
 
-bool LockRange(HANDLE handle, DWORD offset, std::string& error) {
-    OVERLAPPED at{};
-    at.Offset = offset;
-    at.OffsetHigh = 1;
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) return true;
-    error = "cannot lock the board state: " + SystemText(GetLastError());
-    return false;
+int64_t MonotonicMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
+
+// LockFileEx waits without a bound or not at all: try, and pause between
+// tries, a little longer each round.
+LockOutcome LockRange(HANDLE handle, DWORD offset, Deadline deadline, std::string& error) {
+    DWORD pause = 1;
+    for (;;) {
+        OVERLAPPED at{};
+        at.Offset = offset;
+        at.OffsetHigh = 1;
+        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            return LockOutcome::Taken;
+        const DWORD code = GetLastError();
+        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+            error = "cannot lock the board state: " + SystemText(code);
+            return LockOutcome::Failed;
+        }
+        const int64_t left = deadline.milliseconds - MonotonicMilliseconds();
+        if (left <= 0) return LockOutcome::TimedOut;
+        Sleep(static_cast<DWORD>(std::min<int64_t>(pause, left)));
+        pause = std::min<DWORD>(pause * 2, 50);
+    }
+}
+
+FileIdentity IdentityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION facts{};
+    if (!GetFileInformationByHandle(handle, &facts)) return FileIdentity{};
+    return FileIdentity{facts.dwVolumeSerialNumber,
+                        static_cast<uint64_t>(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow, true};
+}
+
+// The user this process runs as, and the owner it gives the files it makes
+// (an administrator's files may belong to the Administrators group).
+bool IsOwnSid(PSID owner) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    bool own = false;
+    for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        alignas(void*) unsigned char buffer[512];
+        DWORD length = 0;
+        if (!GetTokenInformation(token, kind, buffer, sizeof buffer, &length)) continue;
+        const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
+        own = own || EqualSid(owner, sid);
+    }
+    CloseHandle(token);
+    return own;
+}
+
+std::string AccountName(PSID sid) {
+    char name[256];
+    char domain[256];
+    DWORD nameLength = sizeof name;
+    DWORD domainLength = sizeof domain;
+    SID_NAME_USE use{};
+    if (LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
+        return domainLength > 0 ? std::string(domain) + "\\" + name : std::string(name);
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) return "another user";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
+// Whether the open file belongs to another user, who is then named in owner.
+bool HasOtherOwner(HANDLE handle, std::string& owner) {
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return false;  // a file system without owners (FAT) has no other user
+    }
+    const bool other = sid != nullptr && !IsOwnSid(sid);
+    if (other) owner = AccountName(sid);
+    LocalFree(descriptor);
+    return other;
 }
 
 void UnlockRange(HANDLE handle, DWORD offset) {
@@ -102,6 +175,20 @@ std::string TemporaryName(const std::string& path) {
 }  // namespace
 
 uint32_t BoardLockKind() { return 0x57000000u | static_cast<uint32_t>(sizeof(void*)); }
+
+const char* const WHOLE_LOCK_NAME = "its lock of the whole file (LockFileEx)";
+const char* const BOARD_LOCK_NAME = "the board's lock (LockFileEx)";
+
+Deadline DeadlineAfter(int64_t milliseconds) { return Deadline{MonotonicMilliseconds() + milliseconds}; }
+
+FileIdentity IdentityOf(const std::string& path) {
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FileIdentity{};
+    const FileIdentity identity = IdentityOfHandle(handle);
+    CloseHandle(handle);
+    return identity;
+}
 
 std::string BootMark() { return "-"; }
 
@@ -158,7 +245,7 @@ StateFile::~StateFile() {
 
 OpenOutcome StateFile::Open(const std::string& path, std::unique_ptr<StateFile>& file, std::string& owner,
                             std::string& error) {
-    owner.clear();  // the per-user temporary folder keeps other users out
+    owner.clear();
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -184,6 +271,10 @@ OpenOutcome StateFile::Open(const std::string& path, std::unique_ptr<StateFile>&
     if ((facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || GetFileType(handle) != FILE_TYPE_DISK) {
         file.reset();
         return OpenOutcome::NotRegularFile;
+    }
+    if (HasOtherOwner(handle, owner)) {
+        file.reset();
+        return OpenOutcome::OtherOwner;
     }
     file->size_ = static_cast<uint64_t>(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow;
     return OpenOutcome::Opened;
@@ -219,17 +310,57 @@ bool StateFile::Map(size_t size, std::string& error) {
     return true;
 }
 
-bool StateFile::LockWhole(std::string& error) { return LockRange(AsHandle(handle_), WHOLE_LOCK_OFFSET, error); }
+FileIdentity StateFile::Identity() const { return IdentityOfHandle(AsHandle(handle_)); }
+
+LockOutcome StateFile::LockWhole(Deadline deadline, std::string& error) {
+    return LockRange(AsHandle(handle_), WHOLE_LOCK_OFFSET, deadline, error);
+}
 
 void StateFile::UnlockWhole() { UnlockRange(AsHandle(handle_), WHOLE_LOCK_OFFSET); }
 
 void StateFile::SetUpBoardLock() {}
 
-LockOutcome StateFile::LockBoard(int /*timeoutSeconds*/, std::string& error) {
-    return LockRange(AsHandle(handle_), BOARD_LOCK_OFFSET, error) ? LockOutcome::Taken : LockOutcome::Failed;
+LockOutcome StateFile::LockBoard(Deadline deadline, std::string& error) {
+    return LockRange(AsHandle(handle_), BOARD_LOCK_OFFSET, deadline, error);
 }
 
 void StateFile::UnlockBoard() { UnlockRange(AsHandle(handle_), BOARD_LOCK_OFFSET); }
+
+AppendFile::~AppendFile() {
+    if (IsOpen()) CloseHandle(AsHandle(handle_));
+}
+
+bool AppendFile::IsOpen() const { return AsHandle(handle_) != INVALID_HANDLE_VALUE; }
+
+bool AppendFile::Open(const std::string& path, const std::string& avoidPath, std::string& error) {
+    const HANDLE handle = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = "cannot open it to append: " + SystemText(GetLastError());
+        return false;
+    }
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        error = "it is not a regular file";
+    } else if (!avoidPath.empty() && SameFile(IdentityOfHandle(handle), IdentityOf(avoidPath))) {
+        error = "it is the board state file";
+    } else {
+        handle_ = reinterpret_cast<std::intptr_t>(handle);
+        return true;
+    }
+    CloseHandle(handle);
+    if (created) DeleteFileA(path.c_str());
+    return false;
+}
+
+bool AppendFile::Append(std::string_view line, std::string& error) {
+    DWORD written = 0;
+    if (WriteFile(AsHandle(handle_), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+        written == line.size())
+        return true;
+    error = "cannot write to it: " + SystemText(GetLastError());
+    return false;
+}
 
 #else  // POSIX
 
@@ -239,6 +370,47 @@ constexpr char SEPARATOR = '/';
 
 std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + path + ": " + std::strerror(errno);
+}
+
+// A descriptor that came out as one of the standard streams (one of them was
+// closed) moves above them, close-on-exec as every descriptor here is.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return moved;
+}
+
+int OpenFile(const char* path, int flags, mode_t mode = 0) {
+    int fd = -1;
+    do {
+        fd = open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return AboveStandardStreams(fd);
+}
+
+int64_t MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Sleeps a little less than the time left, a little longer each round: a lock
+// held for a moment is taken soon, one held for long costs few wake-ups.
+bool PauseBefore(Deadline deadline, int64_t& pause) {
+    const int64_t left = deadline.milliseconds - MonotonicMilliseconds();
+    if (left <= 0) return false;
+    const int64_t step = std::min(pause, left);
+    timespec nap{static_cast<time_t>(step / 1000), static_cast<long>(step % 1000) * 1000000};
+    nanosleep(&nap, nullptr);
+    pause = std::min<int64_t>(pause * 2, 50);
+    return true;
+}
+
+FileIdentity IdentityOfStat(const struct stat& facts) {
+    return FileIdentity{static_cast<uint64_t>(facts.st_dev), static_cast<uint64_t>(facts.st_ino), true};
 }
 
 pthread_mutex_t* BoardMutex(uint8_t* bytes) {
@@ -260,7 +432,7 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 bool WriteNewFile(const std::string& path, std::span<const uint8_t> image, std::string& temporary,
                   std::string& error) {
     std::string name = path + ".XXXXXX";
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    const int fd = AboveStandardStreams(mkostemp(name.data(), O_CLOEXEC));
     if (fd < 0) {
         error = Failure("cannot create a file beside ", path);
         return false;
@@ -279,12 +451,24 @@ uint32_t BoardLockKind() {
     return 0x50000000u | static_cast<uint32_t>(sizeof(pthread_mutex_t) << 8) | static_cast<uint32_t>(sizeof(void*));
 }
 
+const char* const WHOLE_LOCK_NAME = "its lock of the whole file (flock)";
+const char* const BOARD_LOCK_NAME = "the board's lock (the mutex in the file)";
+
+Deadline DeadlineAfter(int64_t milliseconds) { return Deadline{MonotonicMilliseconds() + milliseconds}; }
+
+FileIdentity IdentityOf(const std::string& path) {
+    struct stat facts {};
+    return stat(path.c_str(), &facts) == 0 ? IdentityOfStat(facts) : FileIdentity{};
+}
+
 std::string BootMark() {
     std::string mark = "unknown boot";
-    if (std::FILE* file = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+    const int fd = OpenFile("/proc/sys/kernel/random/boot_id", O_RDONLY);
+    if (fd >= 0) {
         char text[64] = {};
-        if (std::fgets(text, sizeof text, file) != nullptr) mark.assign(text, strcspn(text, "\n"));
-        std::fclose(file);
+        const ssize_t got = read(fd, text, sizeof text - 1);
+        if (got > 0) mark.assign(text, strcspn(text, "\n"));
+        close(fd);
     }
     return mark;
 }
@@ -355,7 +539,7 @@ StateFile::~StateFile() {
 OpenOutcome StateFile::Open(const std::string& path, std::unique_ptr<StateFile>& file, std::string& owner,
                             std::string& error) {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
-    const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenFile(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         const int code = errno;
         struct stat facts {};
@@ -414,14 +598,23 @@ bool StateFile::Map(size_t size, std::string& error) {
     return true;
 }
 
-bool StateFile::LockWhole(std::string& error) {
-    while (flock(static_cast<int>(handle_), LOCK_EX) != 0) {
-        if (errno != EINTR) {
+FileIdentity StateFile::Identity() const {
+    struct stat facts {};
+    return fstat(static_cast<int>(handle_), &facts) == 0 ? IdentityOfStat(facts) : FileIdentity{};
+}
+
+LockOutcome StateFile::LockWhole(Deadline deadline, std::string& error) {
+    // flock has no timeout of its own: try, and pause between tries.
+    int64_t pause = 1;
+    while (flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) {
             error = Failure("cannot lock ", "the board state");
-            return false;
+            return LockOutcome::Failed;
         }
+        if (!PauseBefore(deadline, pause)) return LockOutcome::TimedOut;
     }
-    return true;
+    return LockOutcome::Taken;
 }
 
 void StateFile::UnlockWhole() { flock(static_cast<int>(handle_), LOCK_UN); }
@@ -436,14 +629,13 @@ void StateFile::SetUpBoardLock() {
     pthread_mutexattr_destroy(&attributes);
 }
 
-LockOutcome StateFile::LockBoard(int timeoutSeconds, std::string& error) {
+LockOutcome StateFile::LockBoard(Deadline deadline, std::string& error) {
     pthread_mutex_t* mutex = BoardMutex(bytes_);
     int result = pthread_mutex_trylock(mutex);
     if (result == EBUSY) {
-        timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_sec += timeoutSeconds;
-        result = pthread_mutex_timedlock(mutex, &deadline);
+        const timespec until{static_cast<time_t>(deadline.milliseconds / 1000),
+                             static_cast<long>(deadline.milliseconds % 1000) * 1000000};
+        result = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &until);
     }
     switch (result) {
         case 0: return LockOutcome::Taken;
@@ -459,7 +651,73 @@ LockOutcome StateFile::LockBoard(int timeoutSeconds, std::string& error) {
 
 void StateFile::UnlockBoard() { pthread_mutex_unlock(BoardMutex(bytes_)); }
 
+AppendFile::~AppendFile() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+bool AppendFile::IsOpen() const { return handle_ >= 0; }
+
+bool AppendFile::Open(const std::string& path, const std::string& avoidPath, std::string& error) {
+    // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting.
+    constexpr int FLAGS = O_WRONLY | O_APPEND | O_NONBLOCK;
+    bool created = true;
+    int fd = OpenFile(path.c_str(), FLAGS | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = OpenFile(path.c_str(), FLAGS);
+    }
+    if (fd < 0) {
+        error = errno == ENXIO ? "it is not a regular file" : std::string("cannot open it to append: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat facts {};
+    if (fstat(fd, &facts) != 0) {
+        error = std::string("cannot examine it: ") + std::strerror(errno);
+    } else if (!S_ISREG(facts.st_mode)) {
+        error = "it is not a regular file";
+    } else if (!avoidPath.empty() && SameFile(IdentityOfStat(facts), IdentityOf(avoidPath))) {
+        // Looked at after the open: a trace just created at the board's path is found too.
+        error = "it is the board state file";
+    } else {
+        handle_ = fd;
+        return true;
+    }
+    close(fd);
+    if (created) unlink(path.c_str());
+    return false;
+}
+
+bool AppendFile::Append(std::string_view line, std::string& error) {
+    while (!line.empty()) {
+        const ssize_t written = write(static_cast<int>(handle_), line.data(), line.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error = std::string("cannot write to it: ") + (written < 0 ? std::strerror(errno) : "nothing written");
+            return false;
+        }
+        line.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
 #endif  // _WIN32
+
+bool FolderOfMissing(const std::string& path) {
+    const size_t end = path.find_last_of(SEPARATOR == '/' ? "/" : "\\/");
+    if (end == std::string::npos) return false;  // the current folder
+    const std::string folder = end == 0 ? path.substr(0, 1) : path.substr(0, end);
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+#else
+    struct stat facts {};
+    return stat(folder.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode);
+#endif
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
 
 std::string JoinPath(const std::string& folder, const char* name) {
     if (folder.empty() || folder.back() == SEPARATOR || folder.back() == '/') return folder + name;

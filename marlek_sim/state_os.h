@@ -1,7 +1,12 @@
-// What the board state file needs from the operating system: opening it
-// without following links, mapping it, locking it, creating and replacing it
-// atomically, and the user's folder for it. Everything platform-specific about
-// the state file lives behind this header, in state_os.cpp.
+// What the board state file and the trace need from the operating system:
+// opening the state file without following links, mapping it, locking it with a
+// bound on every wait, creating and replacing it atomically, the user's folder
+// for it, and a file to append the trace to. Everything platform-specific about
+// them lives behind this header, in state_os.cpp.
+//
+// Every descriptor opened here lies above the standard streams and is not
+// inherited by child processes, so a program started with standard input,
+// output or error closed never reads or writes the board through them.
 #ifndef MARLEK_SIM_STATE_OS_H
 #define MARLEK_SIM_STATE_OS_H
 
@@ -10,6 +15,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace marlek_sim::os {
 
@@ -36,6 +42,9 @@ std::string JoinPath(const std::string& folder, const char* name);
 bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bool& exists,
                      std::string& error);
 
+// Whether the folder that path would be in does not exist (or is no folder).
+bool FolderOfMissing(const std::string& path);
+
 // Puts a new file with the image in the place of whatever is at path (a
 // symbolic link itself, not its target), atomically.
 bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error);
@@ -43,6 +52,28 @@ bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, 
 enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
 
 enum class LockOutcome { Taken, TakenFromDeadOwner, TimedOut, Failed };
+
+// The moment by which a wait for the board ends, on a clock that does not jump.
+struct Deadline {
+    int64_t milliseconds = 0;
+};
+Deadline DeadlineAfter(int64_t milliseconds);
+
+// What the two locks are, for the texts that say which one held a wait up.
+extern const char* const WHOLE_LOCK_NAME;
+extern const char* const BOARD_LOCK_NAME;
+
+// Whether two open files are one file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool known = false;
+};
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
+
+// The identity of the file at path, following links; not known when there is
+// none.
+FileIdentity IdentityOf(const std::string& path);
 
 // An open state file: its descriptor or handle, and once mapped, its bytes.
 class StateFile {
@@ -58,21 +89,22 @@ public:
                             std::string& error);
 
     uint64_t Size() const { return size_; }
+    FileIdentity Identity() const;
     bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t& got, std::string& error);
     bool Map(size_t size, std::string& error);
     uint8_t* Bytes() { return bytes_; }
 
-    // The lock of the whole file, held while the file is checked, its lock
-    // area set up or its state reset. Waits as long as it takes.
-    bool LockWhole(std::string& error);
+    // The lock of the whole file, held while the file is checked or its lock
+    // area set up. Gives up at the deadline.
+    LockOutcome LockWhole(Deadline deadline, std::string& error);
     void UnlockWhole();
 
     // The lock of each operation on the board (the file must be mapped). It
     // lives in the lock area of the file where the platform allows, so taking
     // it needs no system call when no other process holds it; the owner's
-    // death releases it. Gives up after timeoutSeconds.
+    // death releases it. Gives up at the deadline.
     void SetUpBoardLock();
-    LockOutcome LockBoard(int timeoutSeconds, std::string& error);
+    LockOutcome LockBoard(Deadline deadline, std::string& error);
     void UnlockBoard();
 
 private:
@@ -83,6 +115,28 @@ private:
     uint64_t size_ = 0;
     uint8_t* bytes_ = nullptr;
     size_t mappedSize_ = 0;
+};
+
+// A file that lines are appended to, each with one write: the trace.
+class AppendFile {
+public:
+    AppendFile() = default;
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    ~AppendFile();
+
+    // Opens path for appending, creating it if need be. Refuses anything but a
+    // regular file (a FIFO, a device, a folder), without waiting for a reader,
+    // and the file at avoidPath (the board state file), which it then leaves as
+    // it was. On failure: false with what is wrong in error.
+    bool Open(const std::string& path, const std::string& avoidPath, std::string& error);
+    bool IsOpen() const;
+    // Appends the line; false with the reason in error when not all of it was
+    // written.
+    bool Append(std::string_view line, std::string& error);
+
+private:
+    std::intptr_t handle_ = -1;
 };
 
 }  // namespace marlek_sim::os

@@ -181,7 +181,9 @@ TEST(StateFormat, HeaderProblems) {
         uint32_t version;
     } cases[] = {
         {"a fresh file", header, STATE_FILE_SIZE, HeaderProblem::None, 1},
-        {"an empty file", {}, 0, HeaderProblem::Foreign, 0},
+        {"an empty file", {}, 0, HeaderProblem::Truncated, 0},
+        {"cut within the magic", {header.begin(), header.begin() + 5}, 5, HeaderProblem::Truncated, 0},
+        {"another magic", {'M', 'A', 'R', 'L', 'E', 'K', 'S', 'X'}, 8, HeaderProblem::Foreign, 0},
         {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'b', 'o', 'a', 'r', 'd'}, 11, HeaderProblem::Foreign, 0},
         {"the magic alone", {header.begin(), header.begin() + 8}, 8, HeaderProblem::Truncated, 0},
         {"cut after the version", {header.begin(), header.begin() + 12}, 12, HeaderProblem::Truncated, 1},
