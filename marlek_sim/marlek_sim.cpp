@@ -9,16 +9,31 @@
 #include "board_store.h"
 #include "marlek_lib.h"
 #include "sim_settings.h"
+#include "state_os.h"
 
 namespace marlek_sim {
 namespace {
 
 constexpr uint8_t LED_DEVICE = 7;
 
+bool IsErrorFunction(SimOperation operation) {
+    return operation == SimOperation::GetLastError || operation == SimOperation::GetErrorString;
+}
+
 struct Simulator {
-    Settings settings = ReadSettings(std::getenv("MARLEK_SIM_FAIL"), std::getenv("MARLEK_SIM_INPUTS"),
-                                     std::getenv("MARLEK_SIM_TRACE"));
+    Simulator() {
+        if (settings.tracePath.empty()) return;
+        std::string problem;
+        if (!trace.Open(settings.tracePath, store.IsMemory() ? "" : store.Path(), problem) &&
+            settings.problem.empty()) {
+            settings.problem = SettingProblem(TRACE_VARIABLE, settings.tracePath, problem);
+        }
+    }
+
+    Settings settings = ReadSettings(std::getenv(FAIL_VARIABLE), std::getenv(INPUTS_VARIABLE),
+                                     std::getenv(TRACE_VARIABLE));
     BoardStore store = BoardStore::FromSetting(std::getenv("MARLEK_SIM_STATE"));
+    os::AppendFile trace;
     bool dioOpen = false;  // as a driver handle would be, this is the process's own
     bool armedTaken = false;
     std::array<uint32_t, SIM_OPERATION_COUNT> callCounts{};
@@ -31,20 +46,28 @@ Simulator& Sim() {
     return sim;
 }
 
+// Appends a line to the trace, when there is one. A trace that cannot be
+// written is a setting that cannot be used: the calls after it fail.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void Trace(const char* format, ...) {
-    const std::string& path = Sim().settings.tracePath;
-    if (path.empty()) return;
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (file == nullptr) return;
+    Simulator& sim = Sim();
+    if (!sim.trace.IsOpen()) return;
     va_list args;
     va_start(args, format);
-    std::vfprintf(file, format, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    std::fputc('\n', file);
-    std::fclose(file);
+    std::string line(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\n');
+    if (length > 0) std::vsnprintf(line.data(), line.size(), format, again);  // its NUL gives way to the newline
+    va_end(again);
+    line.back() = '\n';
+    std::string problem;
+    if (!sim.trace.Append(line, problem) && sim.settings.problem.empty()) {
+        sim.settings.problem = SettingProblem(TRACE_VARIABLE, sim.settings.tracePath, problem);
+    }
 }
 
 LibStatus Fail(uint8_t code, std::string detail) {
@@ -71,15 +94,19 @@ void TakeArmedFailures() {
 }
 
 // Counts the call and returns the failure that the settings make it meet, if
-// any: a setting that could not be read fails every call.
+// any: a setting that cannot be used fails every board operation, before it
+// touches the board. The two error functions never touch the board: they
+// answer from the run's own record, so that such failures can be reported.
 const FailureRule* InjectedFailure(SimOperation operation) {
     static FailureRule badSetting;
     Simulator& sim = Sim();
-    TakeArmedFailures();
     const uint32_t call = ++sim.callCounts[static_cast<size_t>(operation)];
-    if (!sim.settings.problem.empty()) {
-        badSetting = FailureRule{operation, 0, ERROR_BAD_SETTING, sim.settings.problem};
-        return &badSetting;
+    if (!IsErrorFunction(operation)) {
+        if (!sim.settings.problem.empty()) {
+            badSetting = FailureRule{operation, 0, ERROR_BAD_SETTING, sim.settings.problem};
+            return &badSetting;
+        }
+        TakeArmedFailures();
     }
     for (const FailureRule& rule : sim.settings.failures) {
         if (rule.operation == operation && (rule.onCall == 0 || rule.onCall == call)) return &rule;

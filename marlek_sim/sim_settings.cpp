@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 namespace marlek_sim {
 
@@ -26,48 +27,63 @@ constexpr std::array<const char*, 9> ERROR_TEXTS{
     "simulated board state unusable",
 };
 
-bool ParseFailureRule(std::string_view entry, FailureRule& rule) {
+// What is wrong with one entry of MARLEK_SIM_FAIL; empty when it was read.
+std::string ParseFailureRule(std::string_view entry, FailureRule& rule) {
     const size_t codeStart = entry.find(':');
     std::string_view head = entry.substr(0, codeStart);
     const size_t at = head.find('@');
-    const std::optional<SimOperation> operation = OperationByName(head.substr(0, at));
-    if (!operation) return false;
+    const std::string_view name = head.substr(0, at);
+    const std::optional<SimOperation> operation = OperationByName(name);
+    if (!operation) return "no operation is called '" + std::string(name) + "'";
     rule.operation = *operation;
     if (at != std::string_view::npos) {
         unsigned long onCall = 0;
-        if (!ParseUnsigned(head.substr(at + 1), UINT32_MAX, onCall) || onCall == 0) return false;
+        const std::string_view number = head.substr(at + 1);
+        if (!ParseUnsigned(number, UINT32_MAX, onCall) || onCall == 0)
+            return "the call after @ must be a number from 1, not '" + std::string(number) + "'";
         rule.onCall = static_cast<uint32_t>(onCall);
     }
-    if (codeStart == std::string_view::npos) return true;
+    if (codeStart == std::string_view::npos) return "";
     const std::string_view rest = entry.substr(codeStart + 1);
     const size_t textStart = rest.find(':');
     unsigned long code = 0;
-    if (!ParseUnsigned(rest.substr(0, textStart), UINT8_MAX, code)) return false;
+    const std::string_view number = rest.substr(0, textStart);
+    if (!ParseUnsigned(number, UINT8_MAX, code))
+        return "the code must be a number from 0 to 255, not '" + std::string(number) + "'";
     rule.code = static_cast<uint8_t>(code);
     if (textStart != std::string_view::npos) rule.detail = std::string(rest.substr(textStart + 1));
-    return true;
+    return "";
 }
 
-void ReadFailures(std::string_view text, Settings& settings) {
+void ReadFailures(std::string_view setting, Settings& settings) {
+    std::string_view text = setting;
     while (!text.empty()) {
         const size_t end = text.find(';');
         const std::string_view entry = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         if (entry.empty()) continue;
         FailureRule rule;
-        if (!ParseFailureRule(entry, rule)) {
-            settings.problem = "MARLEK_SIM_FAIL: cannot read '" + std::string(entry) + "'";
+        const std::string problem = ParseFailureRule(entry, rule);
+        if (!problem.empty()) {
+            const std::string where = entry == setting ? "" : " (in '" + std::string(entry) + "')";
+            settings.problem = SettingProblem(FAIL_VARIABLE, setting, problem + where);
             return;
         }
         settings.failures.push_back(rule);
     }
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
 
+std::string SettingProblem(const char* variable, std::string_view value, const std::string& what) {
+    return std::string(variable) + "=" + std::string(value) + ": " + what + "; correct or unset " + variable;
+}
+
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
-    if (text.empty() || text.size() > 20 || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
+    // Nothing but the number: no sign, no blank before or after it.
+    if (text.empty() || text.size() > 20 || !IsDigit(text.front())) return false;
     const std::string copy(text);
     char* end = nullptr;
     errno = 0;
@@ -101,7 +117,7 @@ Settings ReadSettings(const char* fail, const char* inputs, const char* trace) {
         if (ParseUnsigned(inputs, UINT8_MAX, levels)) {
             settings.externalLevels = static_cast<uint8_t>(levels);
         } else {
-            settings.problem = "MARLEK_SIM_INPUTS: cannot read '" + std::string(inputs) + "' as a byte";
+            settings.problem = SettingProblem(INPUTS_VARIABLE, inputs, "not a byte (0 to 255, 0x00 to 0xFF or 0 to 0377)");
         }
     }
     if (trace != nullptr) settings.tracePath = trace;

@@ -45,6 +45,10 @@ enum ErrorCode : uint8_t {
 // The operator's text for an error code ("unknown error code" for others).
 const char* ErrorText(uint8_t code);
 
+inline constexpr const char* FAIL_VARIABLE = "MARLEK_SIM_FAIL";
+inline constexpr const char* INPUTS_VARIABLE = "MARLEK_SIM_INPUTS";
+inline constexpr const char* TRACE_VARIABLE = "MARLEK_SIM_TRACE";
+
 inline constexpr const char* DEFAULT_INJECTED_DETAIL = "failure injected by MARLEK_SIM_FAIL";
 
 struct FailureRule {
@@ -59,11 +63,14 @@ struct Settings {
     bool failuresSet = false;  // MARLEK_SIM_FAIL is set, even to nothing
     std::optional<uint8_t> externalLevels;
     std::string tracePath;
-    std::string problem;  // not empty: a setting could not be read
+    std::string problem;  // not empty: a setting cannot be used; names it, its value and what is wrong
 };
 
+// The problem text of a setting that cannot be used.
+std::string SettingProblem(const char* variable, std::string_view value, const std::string& what);
+
 // An unsigned number in decimal, 0x hex or 0 octal, wholly made of digits and
-// at most max; false otherwise.
+// at most max, with no sign and no blank before or after it; false otherwise.
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value);
 
 // MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]].

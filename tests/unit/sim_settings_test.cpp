@@ -32,10 +32,16 @@ TEST(SimSettings, UnreadableSettingsAreNamed) {
         {"Marlek_DIOInits", nullptr}, {"Marlek_DIOInit@0", nullptr}, {"Marlek_DIOInit@x", nullptr},
         {"Marlek_DIOInit:256", nullptr}, {"Marlek_DIOInit:-1", nullptr}, {"Marlek_DIOInit:", nullptr},
         {nullptr, "256"}, {nullptr, "0xfff"}, {nullptr, "ab"}, {nullptr, ""}, {nullptr, "-1"},
+        // Blanks around a number, spaces and tabs alike, are refused everywhere.
+        {nullptr, " 5"}, {nullptr, "\t5"}, {nullptr, "5 "}, {nullptr, "5\t"}, {"Marlek_DIOInit@ 2", nullptr},
+        {"Marlek_DIOInit:\t9", nullptr}, {"Marlek_DIOInit:9 :text", nullptr},
     };
     for (const auto& c : cases) {
         const Settings settings = ReadSettings(c.fail, c.inputs, nullptr);
-        EXPECT_NE(settings.problem, "") << (c.fail ? c.fail : c.inputs);
+        // Named with its value, so that the operator sees which one to mend.
+        const std::string named = c.fail ? std::string("MARLEK_SIM_FAIL=") + c.fail + ": "
+                                         : std::string("MARLEK_SIM_INPUTS=") + c.inputs + ": ";
+        EXPECT_EQ(settings.problem.substr(0, named.size()), named);
     }
 }
 
