@@ -1,8 +1,10 @@
 // marlek-sim: shows and drives the simulated board that every program run
 // shares.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +34,7 @@ commands:
                    of OPERATION fails (1 the first call; 'all', the default,
                    every call) with error CODE (0 to 255, default 5) and TEXT
                    as the detail KVTGetLastError reports; up to 4 at a time,
-                   TEXT up to 80 characters
+                   TEXT up to 80 bytes
   fail clear       disarms the armed failures
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
@@ -132,7 +134,7 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
         rule.code = static_cast<uint8_t>(*code);
     }
     if (args.size() > 3) {
-        if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " characters";
+        if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " bytes";
         rule.detail = std::string(args[3]);
     }
     return std::nullopt;
@@ -140,7 +142,8 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
 
 int Fail(BoardStore& store, const std::vector<std::string_view>& args) {
     if (args.empty() || args.size() > 4) return UsageError("fail takes OPERATION [COUNT] [CODE] [TEXT], or clear");
-    if (args[0] == "clear" && args.size() == 1) {
+    if (args[0] == "clear") {
+        if (args.size() > 1) return UsageError("fail clear takes no arguments");
         const StoreStatus status = store.Update([](BoardRecord& record) {
             record.armed.clear();
             return true;
@@ -208,9 +211,18 @@ int Run(const std::string_view command, const std::vector<std::string_view>& arg
     return UsageError("no command is called '" + std::string(command) + "'");
 }
 
-}  // namespace
+// A command whose output could not be written has failed, as when its
+// standard output is a full disk or closed.
+int WithOutputWritten(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    const int error = errno;
+    std::fprintf(stderr, "marlek-sim: cannot write the output: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    return EXIT_FAILED;
+}
 
-int main(int argc, char** argv) {
+int Command(int argc, char** argv) {
     if (argc < 2) return UsageError("a command is needed");
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -220,3 +232,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 2, argv + argc);
     return Run(command, args);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return WithOutputWritten(Command(argc, argv)); }
