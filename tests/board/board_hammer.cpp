@@ -12,12 +12,17 @@
 //                                   passed, should nobody kill it); says
 //                                   "writing" on standard output after the
 //                                   first write
+//   board_hammer hold whole|board   takes the lock of the whole state file, or
+//                                   the board's lock, says "holding" and keeps
+//                                   it until a line (or the end) comes on
+//                                   standard input, as a stopped program would
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
+#include "board_store.h"
 #include "marlek_lib.h"
 
 namespace {
@@ -62,10 +67,43 @@ int WriteForever() {
     }
 }
 
+void SayHoldingAndWait() {
+    std::puts("holding");
+    std::fflush(stdout);
+    (void)std::getchar();
+}
+
+int Hold(std::string_view lock) {
+    using namespace marlek_sim;
+    const char* path = std::getenv("MARLEK_SIM_STATE");
+    BoardStore store = BoardStore::FromSetting(path);
+    if (lock == "board") {
+        const StoreStatus status = store.Update([](BoardRecord&) {
+            SayHoldingAndWait();
+            return false;
+        });
+        if (!status.Ok()) std::fprintf(stderr, "cannot hold the board: %s\n", status.detail.c_str());
+        return status.Ok() ? 0 : 1;
+    }
+    BoardRecord record;
+    (void)store.Read(record);  // makes the file when there is none
+    std::unique_ptr<os::StateFile> file;
+    std::string owner;
+    std::string error;
+    if (os::StateFile::Open(store.Path(), file, owner, error) != os::OpenOutcome::Opened ||
+        file->LockWhole(os::DeadlineAfter(1000), error) != os::LockOutcome::Taken) {
+        std::fprintf(stderr, "cannot hold the whole file %s: %s\n", store.Path().c_str(), error.c_str());
+        return 1;
+    }
+    SayHoldingAndWait();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string_view mode = argc > 1 ? argv[1] : "";
+    if (mode == "hold" && argc == 3) return Hold(argv[2]);
     if (Marlek_DIOInit() != 0) return Failed("Marlek_DIOInit");
     int status = 2;
     if (mode == "toggle" && argc == 4) {
@@ -73,7 +111,7 @@ int main(int argc, char** argv) {
     } else if (mode == "write-forever" && argc == 2) {
         status = WriteForever();
     } else {
-        std::fprintf(stderr, "usage: board_hammer toggle PIN COUNT | write-forever\n");
+        std::fprintf(stderr, "usage: board_hammer toggle PIN COUNT | write-forever | hold whole|board\n");
     }
     if (Marlek_DIOFree() != 0 && status == 0) return Failed("Marlek_DIOFree");
     return status;

@@ -21,6 +21,8 @@ PROGRAMS = {}
 EMULATOR = []  # what runs the programs, under Wine for the Windows build
 TIMEOUT_SECONDS = 120
 RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board"
+BY_HAND_ADVICE = "; remove it by hand if it may go, or set MARLEK_SIM_STATE to a file of your own elsewhere"
+BOUND_SECONDS = 15  # every wait for the board gives up after 10 s
 SLOT_PAYLOADS = (128 + 24, 640 + 24)
 
 
@@ -171,14 +173,15 @@ def set_version(data):
 
 
 class Refusals(BoardCase):
-    CASES = [
-        ("corrupt", damage_both_slots, "is corrupt: neither copy of the board in it passes its check"),
-        ("wrong version", set_version, "holds board state of version 7, and this simulator reads version 1"),
-        ("symbolic link", None, "is a symbolic link, and the board state is kept only in a plain file"),
+    CASES = [  # what is done to the file, what is said of it, whether reset replaces it
+        ("corrupt", damage_both_slots, "is corrupt: neither copy of the board in it passes its check", True),
+        ("wrong version", set_version, "holds board state of version 7, and this simulator reads version 1", True),
+        ("not a board", lambda data: b"my notes\n", "is not a board state file", False),
+        ("symbolic link", None, "is a symbolic link, and the board state is kept only in a plain file", False),
     ]
 
     def test_unusable_state_is_refused_with_what_is_wrong_and_how_to_reset(self):
-        for name, change, text in self.CASES:
+        for name, change, text, resettable in self.CASES:
             if change is None and EMULATOR:
                 continue  # Wine shows a Windows program the file a Unix link points to, not the link
             with self.subTest(name):
@@ -197,17 +200,87 @@ class Refusals(BoardCase):
                     before = file.read()
 
                 result = self.run_program("pinio", stdin="1\nq\n")
-                report = f"Marlek_DIOInit: simulated board state unusable {self.state} {text}{RESET_ADVICE}\n"
+                advice = RESET_ADVICE if resettable else BY_HAND_ADVICE
+                report = f"Marlek_DIOInit: simulated board state unusable {self.state} {text}{advice}\n"
                 self.assertEqual(result.returncode, 1)
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
-                self.assertIn(f"marlek-sim: simulated board state unusable: {self.state} {text}",
+                self.assertIn(f"marlek-sim: simulated board state unusable: {self.state} {text}{advice}\n",
                               self.tool("show", status=1))
+                if not resettable:
+                    self.tool("reset", status=1)
                 with open(self.state, "rb") as file:
                     self.assertEqual(file.read(), before)  # nothing thrown away
+                if not resettable:
+                    os.remove(self.state)
 
                 self.tool("reset")
                 self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
                 self.assertFalse(os.path.islink(self.state))
+
+
+class BadConditions(BoardCase):
+    def test_a_setting_that_cannot_be_used_is_named_in_the_report(self):
+        fifo = os.path.join(self.work, "fifo")
+        cases = [  # the setting, and what the report line says of it after its value
+            ({"MARLEK_SIM_INPUTS": "zz"}, "not a byte (0 to 255, 0x00 to 0xFF or 0 to 0377)"),
+            ({"MARLEK_SIM_FAIL": "NoSuchOperation"}, "no operation is called 'NoSuchOperation'"),
+            ({"MARLEK_SIM_TRACE": os.path.join(self.work, "no", "trace")}, "cannot open it to append: "),
+            ({"MARLEK_SIM_TRACE": self.state}, "it is the board state file"),
+            ({"MARLEK_SIM_STATE": os.path.join(self.work, "no", "board")}, "cannot create a file beside "),
+        ]
+        if not EMULATOR:
+            os.mkfifo(fifo)  # no reader: opening it must not wait for one
+            cases.append(({"MARLEK_SIM_TRACE": fifo}, "it is not a regular file"))
+        for env, problem in cases:
+            with self.subTest(env):
+                result = self.run_program("pinio", stdin="1\nq\n", env=env)
+                self.assertEqual(result.returncode, 1)
+                (variable, value), = env.items()
+                report = f"Marlek_DIOInit: simulator setting invalid {variable}={value}: {problem}"
+                self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
+                self.assertEqual(sorted(os.listdir(self.work)), ["fifo"] if not EMULATOR else [])
+
+    def test_closed_standard_streams_never_reach_the_board(self):
+        if EMULATOR:
+            self.skipTest("descriptors are a POSIX matter")
+        written, untouched = bits("1 0 1 0 0 1 0 1"), ["1"] * 8
+        cases = [  # the command, the stream closed, its status, the board's DATA after it
+            ([PROGRAMS["pinio"]], "1", 0, written),  # closed output: the output is lost
+            ([PROGRAMS["pinio"]], "0", 0, untouched),  # closed input: end of input, as q
+            ([PROGRAMS["pinio"]], "2", 0, written),
+            ([PROGRAMS["tool"], "fail", "Nope"], "2", 2, untouched),
+            ([PROGRAMS["tool"], "show"], "1", 1, untouched),  # output it cannot write
+            ([PROGRAMS["tool"], "set-inputs", "0x5A"], "1", 0, bits("0 1 0 1 1 0 1 0")),
+        ]
+        for command, stream, status, data in cases:
+            with self.subTest(command=command[1:], closed=stream):
+                self.tool("reset")
+                answers = b"3\n165\nq\nq\n"  # pinio: write byte 165
+                result = subprocess.run(["sh", "-c", f'exec "$@" {stream}>&-', "sh", *command], input=answers,
+                                        capture_output=True, env=self.env, timeout=TIMEOUT_SECONDS)
+                self.assertEqual(result.returncode, status, result.stderr.decode())
+                self.assertEqual(self.shown("DATA"), data)  # the board file is whole and as the command left it
+        with open("/dev/full", "wb") as full:
+            result = subprocess.run([PROGRAMS["tool"], "show"], stdout=full, stderr=subprocess.PIPE, env=self.env)
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, b"marlek-sim: cannot write the output: No space left on device\n"))
+
+    def test_a_held_board_is_given_up_within_the_bound(self):
+        for lock, kind in [("whole", "its lock of the whole file"), ("board", "the board's lock")]:
+            with self.subTest(lock):
+                holder = subprocess.Popen([*EMULATOR, PROGRAMS["hammer"], "hold", lock], stdin=subprocess.PIPE,
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+                self.addCleanup(stop, holder)
+                self.assertEqual(holder.stdout.readline().rstrip(), b"holding")
+                started = time.monotonic()
+                result = self.run_program("pinio", stdin="1\nq\n")
+                elapsed = time.monotonic() - started
+                self.assertEqual(result.returncode, 1)
+                self.assertLess(elapsed, BOUND_SECONDS)
+                self.assertIn(f"is held by another process through {kind}", result.stdout.decode())
+                self.assertIn("Marlek DIO Test V1.0 completed : FAILED", result.stdout.decode())
+                holder.communicate(b"\n", timeout=TIMEOUT_SECONDS)
+                self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
 
 
 class Tool(BoardCase):
@@ -228,7 +301,10 @@ class Tool(BoardCase):
             (["fail", "Marlek_DIOInit", "0"], "COUNT must be 'all' or a call number from 1, not '0'"),
             (["fail", "Marlek_DIOInit", "first"], "COUNT must be 'all' or a call number from 1, not 'first'"),
             (["fail", "Marlek_DIOInit", "1", "256"], "CODE must be a number from 0 to 255, not '256'"),
-            (["fail", "Marlek_DIOInit", "1", "9", "x" * 81], "TEXT is longer than 80 characters"),
+            (["fail", "Marlek_DIOInit", "1", "9", "x" * 81], "TEXT is longer than 80 bytes"),
+            (["fail", "clear", "now"], "fail clear takes no arguments"),
+            (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
+            (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
         ]
         for args, message in cases:
