@@ -3,10 +3,10 @@
 // Linux: the file is opened with O_NOFOLLOW and mapped shared; the lock of
 // each operation is a robust process-shared mutex in the file's lock area, so
 // an uncontended operation makes no system call, and the kernel marks the mutex
-// when its owner dies. flock guards opening, setting up and resetting.
+// when its owner dies. flock guards opening and setting up the lock.
 // Windows: byte-range locks (LockFileEx) past the end of the file, one for the
 // whole file and one for each operation; the system releases both when their
-// owner dies.
+// owner dies. No wait for any of these locks goes past its deadline.
 #include "state_os.h"
 
 #include <algorithm>
@@ -146,10 +146,12 @@ void UnlockRange(HANDLE handle, DWORD offset) {
     UnlockFileEx(handle, 0, 1, 0, &at);
 }
 
-bool WriteNewFile(const std::string& path, std::span<const uint8_t> image, std::string& error) {
+// Writes the image to the new file at path, beside target.
+bool WriteNewFile(const std::string& path, const std::string& target, std::span<const uint8_t> image,
+                  std::string& error) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = Failure("cannot create ", path);
+        error = Failure("cannot create a file beside ", target);
         return false;
     }
     DWORD written = 0;
@@ -218,7 +220,7 @@ bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused
 bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bool& exists, std::string& error) {
     exists = false;
     const std::string temporary = TemporaryName(path);
-    if (!WriteNewFile(temporary, image, error)) return false;
+    if (!WriteNewFile(temporary, path, image, error)) return false;
     bool ok = MoveFileExA(temporary.c_str(), path.c_str(), 0) != 0;
     if (!ok) {
         exists = GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS;
@@ -230,7 +232,7 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
 
 bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error) {
     const std::string temporary = TemporaryName(path);
-    if (!WriteNewFile(temporary, image, error)) return false;
+    if (!WriteNewFile(temporary, path, image, error)) return false;
     if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     error = Failure("cannot replace ", path);
     DeleteFileA(temporary.c_str());
@@ -251,7 +253,7 @@ OpenOutcome StateFile::Open(const std::string& path, std::unique_ptr<StateFile>&
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND) return OpenOutcome::Missing;
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return OpenOutcome::Missing;
         if (IsFolder(path)) return OpenOutcome::NotRegularFile;
         error = "cannot open " + path + ": " + SystemText(code);
         return OpenOutcome::Failed;
@@ -676,7 +678,7 @@ bool AppendFile::Open(const std::string& path, const std::string& avoidPath, std
     } else if (!S_ISREG(facts.st_mode)) {
         error = "it is not a regular file";
     } else if (!avoidPath.empty() && SameFile(IdentityOfStat(facts), IdentityOf(avoidPath))) {
-        // Looked at after the open: a trace just created at the board's path is found too.
+        // Compared after the open, so that a trace just made at the board's path is found too.
         error = "it is the board state file";
     } else {
         handle_ = fd;

@@ -42,7 +42,7 @@ commands:
   --help           this text
 
 The next program run is the next process to call the board library; it takes
-the armed failures off the board with its first call. A run with
+the armed failures off the board with its first board operation. A run with
 MARLEK_SIM_FAIL set leaves them armed for a later run.
 
 The board is kept in the file MARLEK_SIM_STATE names, else in

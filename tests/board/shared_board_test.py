@@ -177,20 +177,27 @@ class Refusals(BoardCase):
         ("corrupt", damage_both_slots, "is corrupt: neither copy of the board in it passes its check", True),
         ("wrong version", set_version, "holds board state of version 7, and this simulator reads version 1", True),
         ("not a board", lambda data: b"my notes\n", "is not a board state file", False),
-        ("symbolic link", None, "is a symbolic link, and the board state is kept only in a plain file", False),
+        ("symbolic link", "link", "is a symbolic link, and the board state is kept only in a plain file", False),
+        ("another user's", "owner", "belongs to {owner}, not to you", False),
     ]
 
     def test_unusable_state_is_refused_with_what_is_wrong_and_how_to_reset(self):
         for name, change, text, resettable in self.CASES:
-            if change is None and EMULATOR:
+            if change == "link" and EMULATOR:
                 continue  # Wine shows a Windows program the file a Unix link points to, not the link
+            if change == "owner" and os.geteuid() != 0:
+                continue  # only root can give a file away
             with self.subTest(name):
                 self.tool("reset")
                 self.tool("set-inputs", "0x0F")
-                if change is None:
+                if change == "link":
                     target = os.path.join(self.work, "elsewhere")
                     os.replace(self.state, target)
                     os.symlink(target, self.state)
+                elif change == "owner":
+                    os.chown(self.state, 4321, 4321)
+                    # Wine gives a file of an unknown Unix user to the anonymous logon.
+                    text = text.format(owner="NT AUTHORITY\\ANONYMOUS LOGON" if EMULATOR else "user 4321")
                 else:
                     with open(self.state, "rb") as file:
                         data = change(bytearray(file.read()))
