@@ -1,5 +1,14 @@
 # marlek_program(NAME SOURCES... LIBRARIES ...): one of the console programs.
 # On Windows it carries the application manifest; every program is installed.
+#
+# In the build tree a program finds the simulated board library where that is
+# built, through a search path relative to the program's own folder, so it
+# runs on the simulated board with no setup wherever the tree is moved
+# (LD_LIBRARY_PATH still takes precedence). The path is built in as it is
+# installed, then taken out of the installed program: CMake's own build path
+# would end in an empty entry, which the loader takes for the working folder.
+# Installed, a program carries no search path and binds the libmarlek.so that
+# the system's loader finds: the maker's.
 function(marlek_program name)
   cmake_parse_arguments(PARSE_ARGV 1 PROGRAM "" "" "SOURCES;LIBRARIES")
   add_executable(${name} ${PROGRAM_SOURCES})
@@ -10,5 +19,12 @@ function(marlek_program name)
     set_source_files_properties(${resources} PROPERTIES
       OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/common/windows/program.manifest)
   endif()
-  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${name} COMPONENT tools RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(NOT WIN32)
+    get_target_property(library_folder marlek BINARY_DIR)
+    file(RELATIVE_PATH to_library ${CMAKE_CURRENT_BINARY_DIR} ${library_folder})
+    set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN/${to_library}")
+    install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${name}\")"
+            COMPONENT tools)
+  endif()
 endfunction()

@@ -19,8 +19,17 @@ namespace {
 
 constexpr const char* TOOL_ARMED_DETAIL = "failure armed by marlek-sim fail";
 
+#ifdef _WIN32
+#define LIBRARY_FILE "marlek.dll"
+#define LOADER_PATH "PATH"
+#else
+#define LIBRARY_FILE "libmarlek.so"
+#define LOADER_PATH "LD_LIBRARY_PATH"
+#endif
+
 constexpr const char* USAGE = R"(usage: marlek-sim COMMAND [ARGUMENTS]
-Shows and drives the simulated board that every run of the board programs shares.
+Shows and drives the simulated board that every run of the board programs
+shares, and runs a program on it.
 
 commands:
   show             the pins, the user LED, the serial port pairs and the
@@ -39,15 +48,30 @@ commands:
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
   path             where the board state is kept
+  run PROGRAM [ARGUMENTS...]
+                   runs PROGRAM (a path, or a name looked up on PATH) on the
+                   simulated board: the folder of the simulated )" LIBRARY_FILE R"(
+                   comes first on )" LOADER_PATH R"( for PROGRAM alone; the exit
+                   status is PROGRAM's (126: it cannot be run, 127: not found)
   --help           this text
+  --version        the version of marlek-sim
 
 The next program run is the next process to call the board library; it takes
 the armed failures off the board with its first board operation. A run with
 MARLEK_SIM_FAIL set leaves them armed for a later run.
 
-The board is kept in the file MARLEK_SIM_STATE names, else in
+)"
+#ifdef _WIN32
+R"(The simulated marlek.dll is the one beside marlek-sim.exe. The board is kept
+in the file MARLEK_SIM_STATE names, else in %TEMP%\marlek-sim\marlek-sim.board
+(the user's temporary folder, %TMP% where that is set).
+)"
+#else
+R"(The board is kept in the file MARLEK_SIM_STATE names, else in
 $XDG_RUNTIME_DIR/marlek-sim.board, else in /tmp/marlek-sim-UID/marlek-sim.board.
-
+)"
+#endif
+R"(
 Exit status: 0 done, 1 the board could not be read or changed, 2 bad arguments.
 )";
 
@@ -229,6 +253,8 @@ int Command(int argc, char** argv) {
         std::printf("%s", USAGE);
         return EXIT_DONE;
     }
+    if (command == "--version") return PrintVersion();
+    if (command == "run") return RunProgram(argc, argv);
     const std::vector<std::string_view> args(argv + 2, argv + argc);
     return Run(command, args);
 }

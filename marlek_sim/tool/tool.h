@@ -13,6 +13,9 @@ namespace marlek_sim::tool {
 inline constexpr int EXIT_DONE = 0;
 inline constexpr int EXIT_FAILED = 1;
 inline constexpr int EXIT_USAGE = 2;
+// marlek-sim run, when the program cannot be started or is not found.
+inline constexpr int EXIT_CANNOT_RUN = 126;
+inline constexpr int EXIT_NOT_FOUND = 127;
 
 // Says what is wrong with the arguments on standard error; EXIT_USAGE.
 int UsageError(const std::string& problem);
@@ -23,6 +26,15 @@ int StoreError(const StoreStatus& status);
 // The pin table as show prints it: direction, drive, driven level, external
 // level and the level a read gives, pin 7 first, with its legend.
 void PrintPinTable(std::FILE* out, const Board& board);
+
+// marlek-sim run PROGRAM [ARGUMENTS...], with PROGRAM in argv[2]: runs it on
+// the simulated board, whose library folder comes first on the loader's path
+// for the program alone. Its exit status, or one of marlek-sim's own when it
+// cannot be run (run_program.cpp).
+int RunProgram(int argc, char** argv);
+
+// marlek-sim --version: the name and version of the project.
+int PrintVersion();
 
 }  // namespace marlek_sim::tool
 

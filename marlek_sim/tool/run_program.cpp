@@ -1,0 +1,284 @@
+// marlek-sim run: a program on the simulated board, which is kept off the
+// loader's usual path so that it never shadows the maker's library. The
+// simulated library lies at a fixed place relative to marlek-sim itself (in the
+// build tree as installed); run puts that folder first on the loader's path of
+// the program it starts, and of nothing else. And marlek-sim --version.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tool.h"
+#include "tool_build.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace marlek_sim::tool {
+
+namespace {
+
+constexpr const char* RUN_FORM = "run takes PROGRAM [ARGUMENTS...]";
+constexpr const char* REINSTALL_ADVICE = "; install marlek-sim together with the simulated board library beside it";
+
+int CannotRun(const std::string& problem) {
+    std::fprintf(stderr, "marlek-sim: %s\n", problem.c_str());
+    return EXIT_CANNOT_RUN;
+}
+
+#ifdef _WIN32
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    if (size <= 0) return "?";
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
+
+std::string SystemText(DWORD error) {
+    char text[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring Variable(const wchar_t* name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) return {};
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+    value.resize(length < size ? length : 0);
+    return value;
+}
+
+// The folder of marlek-sim.exe, which holds the simulated marlek.dll.
+bool OwnFolder(std::wstring& folder, std::string& problem) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            problem = "cannot find its own file: " + SystemText(GetLastError());
+            return false;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    folder = slash == std::wstring::npos ? L"." : path.substr(0, slash);
+    return true;
+}
+
+bool HasExtension(const std::wstring& name) {
+    const size_t dot = name.find_last_of(L'.');
+    const size_t slash = name.find_last_of(L"\\/:");
+    return dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+}
+
+// The program's file: a path as given (.exe may be left out), or a name looked
+// up in the folders of PATH, in their order.
+bool FindProgram(const std::wstring& program, std::wstring& file) {
+    auto tryFile = [&](const std::wstring& candidate) {
+        if (IsFile(candidate)) file = candidate;
+        else if (!HasExtension(candidate) && IsFile(candidate + L".exe")) file = candidate + L".exe";
+        else return false;
+        return true;
+    };
+    if (program.find_first_of(L"\\/:") != std::wstring::npos) return tryFile(program);
+    const std::wstring path = Variable(L"PATH");
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(L';', start);
+        if (end == std::wstring::npos) end = path.size();
+        std::wstring folder = path.substr(start, end - start);
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+        if (!folder.empty() && tryFile(folder + L"\\" + program)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// One argument as the C runtime of the program will read it back.
+void AppendQuoted(std::wstring& line, const std::wstring& argument) {
+    if (!line.empty()) line += L' ';
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += argument;
+        return;
+    }
+    line += L'"';
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        line += c;
+        backslashes = 0;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+// Ctrl+C and Ctrl+Break reach the program, which shares the console; marlek-sim
+// waits for it to end rather than leave it running.
+BOOL WINAPI LeaveInterruptToProgram(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+// A standard handle of marlek-sim, made one the program inherits.
+HANDLE Inheritable(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    return handle;
+}
+
+int Run(int argc, char** argv) {
+    // The arguments as the system holds them, so that none is lost to the code page.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return CannotRun("cannot read its own command line: " + SystemText(GetLastError()));
+    std::vector<std::wstring> args(wide + 2, wide + (count > 2 ? count : 2));
+    LocalFree(wide);
+    if (count != argc) return CannotRun("cannot read its own command line");
+
+    std::wstring folder;
+    std::string problem;
+    if (!OwnFolder(folder, problem)) return CannotRun(problem);
+    if (!IsFile(folder + L"\\marlek.dll")) {
+        return CannotRun("no simulated board library at " + Narrow(folder) + "\\marlek.dll" + REINSTALL_ADVICE);
+    }
+    if (folder.find(L';') != std::wstring::npos) {
+        return CannotRun("PATH cannot name the folder " + Narrow(folder) + ", as it holds a ';'; move it elsewhere");
+    }
+    std::wstring file;
+    if (!FindProgram(args[0], file)) {
+        std::fprintf(stderr, "marlek-sim: no program %s%s\n", argv[2],
+                     std::strpbrk(argv[2], "\\/:") != nullptr ? "" : " in the folders of PATH; give its path");
+        return EXIT_NOT_FOUND;
+    }
+    std::wstring line;
+    AppendQuoted(line, file);
+    for (size_t i = 1; i < args.size(); ++i) AppendQuoted(line, args[i]);
+
+    // Windows looks for a DLL that is neither beside the program nor a system
+    // one in the folders of PATH: the simulated board's folder comes first.
+    const std::wstring path = Variable(L"PATH");
+    const std::wstring first = path.empty() ? folder : folder + L";" + path;
+    if (!SetEnvironmentVariableW(L"PATH", first.c_str())) {
+        return CannotRun("cannot set PATH: " + SystemText(GetLastError()));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = Inheritable(STD_INPUT_HANDLE);
+    startup.hStdOutput = Inheritable(STD_OUTPUT_HANDLE);
+    startup.hStdError = Inheritable(STD_ERROR_HANDLE);
+    SetConsoleCtrlHandler(LeaveInterruptToProgram, TRUE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(file.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        return CannotRun("cannot run " + Narrow(file) + ": " + SystemText(GetLastError()));
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = EXIT_CANNOT_RUN;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
+#else
+
+// The folder of the simulated libmarlek.so: MARLEK_SIM_LIBRARY_DIR from the
+// folder of marlek-sim's own file, with links resolved.
+bool LibraryFolder(std::string& folder, std::string& problem) {
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof self) {
+        problem = std::string("cannot find its own file through /proc/self/exe: ") +
+                  (length < 0 ? std::strerror(errno) : "the path is too long");
+        return false;
+    }
+    std::string own(self, static_cast<size_t>(length));
+    const std::string expected = own.substr(0, own.rfind('/') + 1) + MARLEK_SIM_LIBRARY_DIR;
+    char resolved[PATH_MAX];
+    struct stat facts {};
+    if (realpath(expected.c_str(), resolved) == nullptr ||
+        stat((std::string(resolved) + "/libmarlek.so").c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        problem = "no simulated board library at " + expected + "/libmarlek.so" + REINSTALL_ADVICE;
+        return false;
+    }
+    folder = resolved;
+    if (folder.find(':') != std::string::npos) {
+        problem = "LD_LIBRARY_PATH cannot name the folder " + folder + ", as it holds a ':'; move it elsewhere";
+        return false;
+    }
+    return true;
+}
+
+int Run(int, char** argv) {
+    std::string folder;
+    std::string problem;
+    if (!LibraryFolder(folder, problem)) return CannotRun(problem);
+    // An empty entry would stand for the working folder: none is added.
+    const char* path = std::getenv("LD_LIBRARY_PATH");
+    const std::string first = path == nullptr || path[0] == '\0' ? folder : folder + ":" + path;
+    if (setenv("LD_LIBRARY_PATH", first.c_str(), 1) != 0) {
+        return CannotRun(std::string("cannot set LD_LIBRARY_PATH: ") + std::strerror(errno));
+    }
+    execvp(argv[2], argv + 2);
+    const int error = errno;
+    const bool named = std::strchr(argv[2], '/') == nullptr;
+    if (error == ENOENT) {
+        std::fprintf(stderr, "marlek-sim: no program %s%s\n", argv[2],
+                     named ? " in the folders of PATH; give its path" : "");
+        return EXIT_NOT_FOUND;
+    }
+    return CannotRun(std::string("cannot run ") + argv[2] + ": " + std::strerror(error));
+}
+
+#endif
+
+}  // namespace
+
+int RunProgram(int argc, char** argv) {
+    if (argc < 3 || argv[2][0] == '\0') return UsageError(RUN_FORM);
+    std::fflush(nullptr);
+    return Run(argc, argv);
+}
+
+int PrintVersion() {
+    std::printf("marlek-sim (%s) %s\n", MARLEK_SIM_PROJECT, MARLEK_SIM_VERSION);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "marlek-sim: cannot write to standard output: %s\n", std::strerror(errno));
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}
+
+}  // namespace marlek_sim::tool
