@@ -72,7 +72,8 @@ $XDG_RUNTIME_DIR/marlek-sim.board, else in /tmp/marlek-sim-UID/marlek-sim.board.
 )"
 #endif
 R"(
-Exit status: 0 done, 1 the board could not be read or changed, 2 bad arguments.
+Exit status: 0 done, 1 the board could not be read or changed or the output
+could not be written, 2 bad arguments.
 )";
 
 std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
