@@ -19,3 +19,26 @@ if(NOT WIN32)
   add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
   add_link_options(-Wl,-z,relro,-z,now)
 endif()
+
+# The programs' own code (the four programs, and the console and digital I/O
+# libraries built into them) needs nothing of the C++ runtime: no exceptions,
+# no RTTI, and, as every program runs on one thread, no guards around
+# function-local statics. Linked only to the libraries whose symbols it uses, a
+# program then loads the C library and the board library alone. The simulated
+# board library, its tool and the tests keep the C++ runtime.
+set(MARLEK_PROGRAM_COMPILE_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(MARLEK_PROGRAM_LINK_OPTIONS)
+if(NOT WIN32)
+  list(APPEND MARLEK_PROGRAM_LINK_OPTIONS -Wl,--as-needed)
+endif()
+
+# marlek_program_code(TARGET): the options above for a program or a library of
+# program code. A program in C (the plain-C baselines of bench/) takes the link
+# options, so that it differs from the programs only in its code.
+function(marlek_program_code target)
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${MARLEK_PROGRAM_COMPILE_OPTIONS}>")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    target_link_options(${target} PRIVATE ${MARLEK_PROGRAM_LINK_OPTIONS})
+  endif()
+endfunction()

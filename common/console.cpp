@@ -44,6 +44,32 @@ const char* ReportPrefix(LibOperation failed) {
 
 const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
+// Whether standard input is a console does not change during a run: asked at
+// the first discard, not at every menu. A plain value, as the programs run on
+// one thread.
+enum class StandardInput { NotAsked, Console, Redirected };
+StandardInput standardInput = StandardInput::NotAsked;
+
+#ifdef _WIN32
+// Only a console has a console mode; pipes, files and the NUL device do not.
+bool StandardInputIsConsole() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void DiscardConsoleInput() {
+    std::fflush(stdin);  // the C runtime discards its input buffer
+    FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+}
+#else
+bool StandardInputIsConsole() { return isatty(STDIN_FILENO) != 0; }
+
+void DiscardConsoleInput() {
+    __fpurge(stdin);
+    tcflush(STDIN_FILENO, TCIFLUSH);
+}
+#endif
+
 }  // namespace
 
 bool ReadLine(LineBuffer& line) {
@@ -52,8 +78,11 @@ bool ReadLine(LineBuffer& line) {
 }
 
 std::string_view LineText(const LineBuffer& line) {
-    std::string_view text(line.data(), line.size());
-    return text.substr(0, text.find('\0'));
+    // Cut without substr, whose range check would bind the programs to the C++
+    // runtime where it is not inlined.
+    const std::string_view text(line.data(), line.size());
+    const size_t end = text.find('\0');
+    return end == std::string_view::npos ? text : std::string_view(line.data(), end);
 }
 
 bool ParseNumber(std::string_view text, int32_t& target) {
@@ -96,24 +125,10 @@ std::optional<int32_t> ReadChoice(LineBuffer& line) {
 bool BeginsWithQuit(const LineBuffer& line) { return line[0] == 'q'; }
 
 void DiscardTypedAhead() {
-    // Whether standard input is a console does not change during a run: asked
-    // once, not at every menu.
-#ifdef _WIN32
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    // Only a console has a console mode; pipes, files and the NUL device do not.
-    static const bool interactive = GetConsoleMode(input, &mode) != 0;
-    if (interactive) {
-        std::fflush(stdin);  // the C runtime discards its input buffer
-        FlushConsoleInputBuffer(input);
+    if (standardInput == StandardInput::NotAsked) {
+        standardInput = StandardInputIsConsole() ? StandardInput::Console : StandardInput::Redirected;
     }
-#else
-    static const bool interactive = isatty(STDIN_FILENO) != 0;
-    if (interactive) {
-        __fpurge(stdin);
-        tcflush(STDIN_FILENO, TCIFLUSH);
-    }
-#endif
+    if (standardInput == StandardInput::Console) DiscardConsoleInput();
 }
 
 void ReportLibraryError(LibOperation failed) {
