@@ -178,9 +178,6 @@ std::string TemporaryName(const std::string& path) {
 
 uint32_t BoardLockKind() { return 0x57000000u | static_cast<uint32_t>(sizeof(void*)); }
 
-const char* const WHOLE_LOCK_NAME = "its lock of the whole file (LockFileEx)";
-const char* const BOARD_LOCK_NAME = "the board's lock (LockFileEx)";
-
 Deadline DeadlineAfter(int64_t milliseconds) { return Deadline{MonotonicMilliseconds() + milliseconds}; }
 
 FileIdentity IdentityOf(const std::string& path) {
@@ -452,9 +449,6 @@ bool WriteNewFile(const std::string& path, std::span<const uint8_t> image, std::
 uint32_t BoardLockKind() {
     return 0x50000000u | static_cast<uint32_t>(sizeof(pthread_mutex_t) << 8) | static_cast<uint32_t>(sizeof(void*));
 }
-
-const char* const WHOLE_LOCK_NAME = "its lock of the whole file (flock)";
-const char* const BOARD_LOCK_NAME = "the board's lock (the mutex in the file)";
 
 Deadline DeadlineAfter(int64_t milliseconds) { return Deadline{MonotonicMilliseconds() + milliseconds}; }
 

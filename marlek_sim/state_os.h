@@ -60,8 +60,13 @@ struct Deadline {
 Deadline DeadlineAfter(int64_t milliseconds);
 
 // What the two locks are, for the texts that say which one held a wait up.
-extern const char* const WHOLE_LOCK_NAME;
-extern const char* const BOARD_LOCK_NAME;
+#ifdef _WIN32
+inline constexpr const char* WHOLE_LOCK_NAME = "its lock of the whole file (LockFileEx)";
+inline constexpr const char* BOARD_LOCK_NAME = "the board's lock (LockFileEx)";
+#else
+inline constexpr const char* WHOLE_LOCK_NAME = "its lock of the whole file (flock)";
+inline constexpr const char* BOARD_LOCK_NAME = "the board's lock (the mutex in the file)";
+#endif
 
 // Whether two open files are one file.
 struct FileIdentity {
