@@ -4,6 +4,7 @@
 #ifndef MARLEK_SIM_BOARD_STORE_H
 #define MARLEK_SIM_BOARD_STORE_H
 
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,6 +23,15 @@ struct StoreStatus {
     std::string detail;         // what is wrong and what to do about it
     bool resettable = false;    // a reset puts a fresh board in its place
     bool Ok() const { return code == ERROR_NONE; }
+};
+
+// What tells a watcher, without the board's lock, that the board may have
+// changed: which file is at the path, and the sequence and check of both
+// copies of the board in it, one of which every write changes.
+struct ChangeMark {
+    os::FileIdentity file;
+    std::array<uint64_t, 4> slots{};
+    bool operator==(const ChangeMark&) const = default;
 };
 
 class BoardStore {
@@ -55,6 +65,14 @@ public:
     // file that is corrupt, of a wrong version, foreign or a symbolic link
     // gives way to a new file. Not a file of another user or not a file at all.
     StoreStatus Reset();
+
+    // The mark of the board now, read without the board's lock: a Read is
+    // worth its lock only when the mark differs from the last one. The file is
+    // opened afresh when the path no longer names the open one (a reset may
+    // have put a new file there) or when it no longer has the size and header
+    // of a board state file, so that a file made unusable is reported as Read
+    // reports it. A private board has no mark.
+    StoreStatus Mark(ChangeMark& mark);
 
 private:
     BoardStore() = default;

@@ -466,4 +466,58 @@ std::string JoinPath(const std::string& folder, const char* name) {
     return folder + SEPARATOR + name;
 }
 
+// Identities, for telling whether the file at a path is still the one open.
+#ifdef _WIN32
+
+namespace {
+
+bool HandleIdentity(HANDLE handle, FileIdentity& identity, uint64_t& size) {
+    BY_HANDLE_FILE_INFORMATION facts{};
+    if (!GetFileInformationByHandle(handle, &facts)) return false;
+    identity.volume = facts.dwVolumeSerialNumber;
+    identity.index = static_cast<uint64_t>(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow;
+    size = static_cast<uint64_t>(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow;
+    return true;
+}
+
+}  // namespace
+
+bool PathIdentity(const std::string& path, FileIdentity& identity) {
+    // Every sharing mode, so that a reset replacing the file is not refused
+    // while this handle is open.
+    const HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    uint64_t size = 0;
+    const bool ok = HandleIdentity(handle, identity, size);
+    CloseHandle(handle);
+    return ok;
+}
+
+bool StateFile::Examine(FileIdentity& identity, uint64_t& size) const {
+    return HandleIdentity(AsHandle(handle_), identity, size);
+}
+
+#else  // POSIX
+
+bool PathIdentity(const std::string& path, FileIdentity& identity) {
+    struct stat facts {};
+    if (lstat(path.c_str(), &facts) != 0) return false;
+    identity.volume = static_cast<uint64_t>(facts.st_dev);
+    identity.index = static_cast<uint64_t>(facts.st_ino);
+    return true;
+}
+
+bool StateFile::Examine(FileIdentity& identity, uint64_t& size) const {
+    struct stat facts {};
+    if (fstat(static_cast<int>(handle_), &facts) != 0) return false;
+    identity.volume = static_cast<uint64_t>(facts.st_dev);
+    identity.index = static_cast<uint64_t>(facts.st_ino);
+    size = static_cast<uint64_t>(facts.st_size);
+    return true;
+}
+
+#endif  // _WIN32
+
 }  // namespace marlek_sim::os
