@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "board_store.h"
 
@@ -23,6 +25,10 @@ int StoreError(const StoreStatus& status);
 // The pin table as show prints it: direction, drive, driven level, external
 // level and the level a read gives, pin 7 first, with its legend.
 void PrintPinTable(std::FILE* out, const Board& board);
+
+// marlek-sim watch [--count N] [--timeout SECONDS]: follows the board, live on
+// a terminal, as one line per change elsewhere. The exit status.
+int Watch(BoardStore& store, const std::vector<std::string_view>& args);
 
 }  // namespace marlek_sim::tool
 
