@@ -426,8 +426,9 @@ class Watch(BoardCase):
         self.assertEqual(process.returncode, 1)
         self.assertIn(f"unusable: {self.state} holds board state of version 7", errors.decode())
 
-    @unittest.skipIf(EMULATOR, "Linux: the processor time of a process under Wine is Wine's")
     def test_a_quiet_board_costs_next_to_no_processor_time(self):
+        if EMULATOR:
+            self.skipTest("the processor time of a process under Wine is Wine's")
         import resource
         self.tool("reset")
         before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -437,8 +438,9 @@ class Watch(BoardCase):
         used = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
         self.assertLess(used, 0.1)
 
-    @unittest.skipIf(EMULATOR, "Linux: the live view needs a terminal")
     def test_the_live_view_on_a_terminal(self):
+        if EMULATOR:
+            self.skipTest("the live view is tested on a Linux terminal")
         import fcntl
         import pty
         import struct
