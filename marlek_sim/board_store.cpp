@@ -192,35 +192,32 @@ uint64_t SharedWord(uint8_t* at) {
     return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(at)).load(std::memory_order_acquire);
 }
 
+// Whether the fixed part of the header (magic, version, size and lock kind)
+// is still that of a board state file.
+bool HeaderIntact(uint8_t* image) {
+    std::array<uint8_t, STATE_HEADER_SIZE> header{};
+    for (size_t at = 0; at < STATE_BOOT_MARK_OFFSET; at += 8) {
+        const uint64_t word = SharedWord(image + at);
+        std::memcpy(header.data() + at, &word, sizeof word);
+    }
+    uint32_t version = 0;
+    return CheckHeader(header, STATE_FILE_SIZE, os::BoardLockKind(), version) == HeaderProblem::None;
+}
+
 }  // namespace
 
 StoreStatus BoardStore::Mark(ChangeMark& mark) {
     mark = ChangeMark{};
     if (memory_) return StoreStatus{};
-    if (!location_.Ok()) return location_;
-    if (file_) {
-        os::FileIdentity atPath;
-        uint64_t size = 0;
-        bool usable = file_->Examine(mark.file, size) && size == STATE_FILE_SIZE &&
-                      os::PathIdentity(path_, atPath) && atPath == mark.file;
-        if (usable) {
-            // The fixed part of the header: magic, version, size and lock kind.
-            std::array<uint8_t, STATE_HEADER_SIZE> header{};
-            for (size_t at = 0; at < STATE_BOOT_MARK_OFFSET; at += 8) {
-                const uint64_t word = SharedWord(file_->Bytes() + at);
-                std::memcpy(header.data() + at, &word, sizeof word);
-            }
-            uint32_t version = 0;
-            usable = CheckHeader(header, size, os::BoardLockKind(), version) == HeaderProblem::None;
-        }
-        if (!usable) file_.reset();
+    if (file_ && !(os::SameFile(file_->Identity(), os::IdentityOf(path_)) && HeaderIntact(file_->Bytes()))) {
+        file_.reset();
     }
     if (!file_) {
-        StoreStatus opened = Open();
+        BoardRecord record;
+        const StoreStatus opened = Read(record);
         if (!opened.Ok()) return opened;
-        uint64_t size = 0;
-        if (!file_->Examine(mark.file, size)) mark.file = os::FileIdentity{};
     }
+    mark.file = file_->Identity();
     for (size_t slot = 0; slot < STATE_SLOT_OFFSETS.size(); ++slot) {
         uint8_t* at = file_->Bytes() + STATE_SLOT_OFFSETS[slot];
         mark.slots[2 * slot] = SharedWord(at + SLOT_SEQUENCE_OFFSET);

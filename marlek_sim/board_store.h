@@ -31,7 +31,7 @@ struct StoreStatus {
 struct ChangeMark {
     os::FileIdentity file;
     std::array<uint64_t, 4> slots{};
-    bool operator==(const ChangeMark&) const = default;
+    bool Same(const ChangeMark& other) const { return os::SameFile(file, other.file) && slots == other.slots; }
 };
 
 class BoardStore {
@@ -68,10 +68,10 @@ public:
 
     // The mark of the board now, read without the board's lock: a Read is
     // worth its lock only when the mark differs from the last one. The file is
-    // opened afresh when the path no longer names the open one (a reset may
-    // have put a new file there) or when it no longer has the size and header
-    // of a board state file, so that a file made unusable is reported as Read
-    // reports it. A private board has no mark.
+    // opened afresh (through Read) when the path no longer names the open one
+    // (a reset may have put a new file there) or when its header is no longer
+    // that of a board state file, so that a file made unusable is reported as
+    // Read reports it. A private board has no mark.
     StoreStatus Mark(ChangeMark& mark);
 
 private:

@@ -471,53 +471,52 @@ std::string JoinPath(const std::string& folder, const char* name) {
 
 namespace {
 
-bool HandleIdentity(HANDLE handle, FileIdentity& identity, uint64_t& size) {
+FileIdentity IdentityOfHandle(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION facts{};
-    if (!GetFileInformationByHandle(handle, &facts)) return false;
-    identity.volume = facts.dwVolumeSerialNumber;
-    identity.index = static_cast<uint64_t>(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow;
-    size = static_cast<uint64_t>(facts.nFileSizeHigh) << 32 | facts.nFileSizeLow;
-    return true;
+    if (!GetFileInformationByHandle(handle, &facts)) return FileIdentity{};
+    return FileIdentity{facts.dwVolumeSerialNumber,
+                        static_cast<uint64_t>(facts.nFileIndexHigh) << 32 | facts.nFileIndexLow, true};
 }
 
 }  // namespace
 
-bool PathIdentity(const std::string& path, FileIdentity& identity) {
+FileIdentity IdentityOf(const std::string& path) {
     // Every sharing mode, so that a reset replacing the file is not refused
     // while this handle is open.
-    const HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    uint64_t size = 0;
-    const bool ok = HandleIdentity(handle, identity, size);
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FileIdentity{};
+    const FileIdentity identity = IdentityOfHandle(handle);
     CloseHandle(handle);
-    return ok;
+    return identity;
 }
 
-bool StateFile::Examine(FileIdentity& identity, uint64_t& size) const {
-    return HandleIdentity(AsHandle(handle_), identity, size);
-}
+FileIdentity StateFile::Identity() const { return IdentityOfHandle(AsHandle(handle_)); }
 
 #else  // POSIX
 
-bool PathIdentity(const std::string& path, FileIdentity& identity) {
-    struct stat facts {};
-    if (lstat(path.c_str(), &facts) != 0) return false;
-    identity.volume = static_cast<uint64_t>(facts.st_dev);
-    identity.index = static_cast<uint64_t>(facts.st_ino);
-    return true;
+namespace {
+
+FileIdentity IdentityOfStat(const struct stat& facts) {
+    return FileIdentity{static_cast<uint64_t>(facts.st_dev), static_cast<uint64_t>(facts.st_ino), true};
 }
 
-bool StateFile::Examine(FileIdentity& identity, uint64_t& size) const {
+}  // namespace
+
+FileIdentity IdentityOf(const std::string& path) {
     struct stat facts {};
-    if (fstat(static_cast<int>(handle_), &facts) != 0) return false;
-    identity.volume = static_cast<uint64_t>(facts.st_dev);
-    identity.index = static_cast<uint64_t>(facts.st_ino);
-    size = static_cast<uint64_t>(facts.st_size);
-    return true;
+    return stat(path.c_str(), &facts) == 0 ? IdentityOfStat(facts) : FileIdentity{};
+}
+
+FileIdentity StateFile::Identity() const {
+    struct stat facts {};
+    return fstat(static_cast<int>(handle_), &facts) == 0 ? IdentityOfStat(facts) : FileIdentity{};
 }
 
 #endif  // _WIN32
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
 
 }  // namespace marlek_sim::os

@@ -42,20 +42,19 @@ bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, 
 
 enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
 
-// Which file a path or an open file is: a file put in the place of another
-// has another identity.
-struct FileIdentity {
-    uint64_t volume = 0;
-    uint64_t index = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of what path names (a symbolic link itself, not its target);
-// false when nothing is there or it cannot be examined. Opens no descriptor
-// that outlives the call.
-bool PathIdentity(const std::string& path, FileIdentity& identity);
-
 enum class LockOutcome { Taken, TakenFromDeadOwner, TimedOut, Failed };
+
+// Whether two open files are one file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool known = false;
+};
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
+
+// The identity of the file at path, following links; not known when there is
+// none.
+FileIdentity IdentityOf(const std::string& path);
 
 // An open state file: its descriptor or handle, and once mapped, its bytes.
 class StateFile {
@@ -71,9 +70,7 @@ public:
                             std::string& error);
 
     uint64_t Size() const { return size_; }
-    // The identity and the size of the open file now; false when it cannot be
-    // examined.
-    bool Examine(FileIdentity& identity, uint64_t& size) const;
+    FileIdentity Identity() const;
     bool ReadAt(uint64_t offset, std::span<uint8_t> buffer, size_t& got, std::string& error);
     bool Map(size_t size, std::string& error);
     uint8_t* Bytes() { return bytes_; }

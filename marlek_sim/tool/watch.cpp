@@ -263,7 +263,7 @@ public:
     StoreStatus Look(std::vector<std::string>& lines) {
         ChangeMark now;
         const StoreStatus marked = store_.Mark(now);
-        if (!marked.Ok() || now == seen_) return marked;
+        if (!marked.Ok() || now.Same(seen_)) return marked;
         BoardRecord record;
         const StoreStatus read = store_.Read(record);
         if (!read.Ok()) return read;
