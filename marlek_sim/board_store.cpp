@@ -1,5 +1,8 @@
 #include "board_store.h"
 
+#include <atomic>
+#include <cstring>
+
 namespace marlek_sim {
 
 namespace {
@@ -200,6 +203,49 @@ StoreStatus BoardStore::Reset() {
     file_.reset();
     std::string error;
     if (!os::ReplaceAtomically(path_, FreshStateImage(os::BoardLockKind()), error)) return Unusable(error);
+    return StoreStatus{};
+}
+
+namespace {
+
+// A word of the mapped file, which other processes write under the lock while
+// this one reads it without.
+uint64_t SharedWord(uint8_t* at) {
+    static_assert(std::atomic_ref<uint64_t>::is_always_lock_free);
+    return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(at)).load(std::memory_order_acquire);
+}
+
+// Whether the fixed part of the header (magic, version, size and lock kind)
+// is still that of a board state file.
+bool HeaderIntact(uint8_t* image) {
+    std::array<uint8_t, STATE_HEADER_SIZE> header{};
+    for (size_t at = 0; at < STATE_BOOT_MARK_OFFSET; at += 8) {
+        const uint64_t word = SharedWord(image + at);
+        std::memcpy(header.data() + at, &word, sizeof word);
+    }
+    uint32_t version = 0;
+    return CheckHeader(header, STATE_FILE_SIZE, os::BoardLockKind(), version) == HeaderProblem::None;
+}
+
+}  // namespace
+
+StoreStatus BoardStore::Mark(ChangeMark& mark) {
+    mark = ChangeMark{};
+    if (memory_) return StoreStatus{};
+    if (file_ && !(os::SameFile(file_->Identity(), os::IdentityOf(path_)) && HeaderIntact(file_->Bytes()))) {
+        file_.reset();
+    }
+    if (!file_) {
+        BoardRecord record;
+        const StoreStatus opened = Read(record);
+        if (!opened.Ok()) return opened;
+    }
+    mark.file = file_->Identity();
+    for (size_t slot = 0; slot < STATE_SLOT_OFFSETS.size(); ++slot) {
+        uint8_t* at = file_->Bytes() + STATE_SLOT_OFFSETS[slot];
+        mark.slots[2 * slot] = SharedWord(at + SLOT_SEQUENCE_OFFSET);
+        mark.slots[2 * slot + 1] = SharedWord(at + SLOT_CRC_OFFSET);
+    }
     return StoreStatus{};
 }
 

@@ -4,6 +4,7 @@
 #ifndef MARLEK_SIM_BOARD_STORE_H
 #define MARLEK_SIM_BOARD_STORE_H
 
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +24,15 @@ struct StoreStatus {
     std::string detail;         // what is wrong and what to do about it
     bool resettable = false;    // a board state file, or none: a reset puts a fresh board in its place
     bool Ok() const { return code == ERROR_NONE; }
+};
+
+// What tells a watcher, without the board's lock, that the board may have
+// changed: which file is at the path, and the sequence and check of both
+// copies of the board in it, one of which every write changes.
+struct ChangeMark {
+    os::FileIdentity file;
+    std::array<uint64_t, 4> slots{};
+    bool Same(const ChangeMark& other) const { return os::SameFile(file, other.file) && slots == other.slots; }
 };
 
 class BoardStore {
@@ -58,6 +68,14 @@ public:
     // new file. Anything else is left as it is: a file that is not a board
     // state file, a symbolic link, a file of another user, not a file at all.
     StoreStatus Reset();
+
+    // The mark of the board now, read without the board's lock: a Read is
+    // worth its lock only when the mark differs from the last one. The file is
+    // opened afresh (through Read) when the path no longer names the open one
+    // (a reset may have put a new file there) or when its header is no longer
+    // that of a board state file, so that a file made unusable is reported as
+    // Read reports it. A private board has no mark.
+    StoreStatus Mark(ChangeMark& mark);
 
 private:
     BoardStore() = default;

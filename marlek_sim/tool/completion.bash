@@ -1,7 +1,8 @@
 # bash completion for marlek-sim: its commands, the operation names of fail,
-# the pins of set-input, and the program and arguments of run.
+# the pins of set-input, the options of watch, and the program and arguments of
+# run.
 _marlek_sim() {
-    local commands="show set-input set-inputs fail reset path run --help --version"
+    local commands="show set-input set-inputs fail reset path run watch --help --version"
     local operations="Marlek_DIOInit Marlek_DIOFree Marlek_DIOSetConfig Marlek_DIOInputByte Marlek_DIOInputBit
                       Marlek_DIOOutputByte Marlek_DIOOutputBit MarlekLedConfig MarlekSerialConfig
                       KVTGetLastError kvtGetErrorString"
@@ -28,6 +29,12 @@ _marlek_sim() {
             elif ((COMP_CWORD == 3)) && [[ ${COMP_WORDS[2]} != clear ]]; then
                 COMPREPLY=($(compgen -W "all" -- "$current"))
             fi
+            ;;
+        watch)
+            case ${COMP_WORDS[COMP_CWORD - 1]} in
+                --count | --timeout) ;;
+                *) COMPREPLY=($(compgen -W "--count --timeout" -- "$current")) ;;
+            esac
             ;;
         set-input)
             if ((COMP_CWORD == 2)); then

@@ -53,6 +53,11 @@ commands:
                    simulated board: the folder of the simulated )" LIBRARY_FILE R"(
                    comes first on )" LOADER_PATH R"( for PROGRAM alone; the exit
                    status is PROGRAM's (126: it cannot be run, 127: not found)
+  watch [--count N] [--timeout SECONDS]
+                   follows the board: on a terminal a live view that q ends,
+                   otherwise one line per change (see below); ends after N
+                   change lines, or after SECONDS (status 1 when fewer changes
+                   came than N, or none at all without --count)
   --help           this text
   --version        the version of marlek-sim
 
@@ -72,6 +77,21 @@ $XDG_RUNTIME_DIR/marlek-sim.board, else in /tmp/marlek-sim-UID/marlek-sim.board.
 )"
 #endif
 R"(
+A change line starts with the local time (14:03:07.215), then one of, in this
+order when one look finds several:
+  board reset                           the board is fresh again
+  pin N direction input -> output, open-drain
+  pin N drive open-drain -> push-pull   (a pin that became an output has it
+                                        in its direction line)
+  pin N drives 0 -> 1                   what an output drives
+  pin N external level 1 -> 0           the level from outside
+  pin N level 1 -> 0                    the level a read gives
+  LED off -> on, first COM port 5
+  UART 3 and 4 RS-232 -> RS-422, ports 7 and 8
+  failures armed: Marlek_DIOInputByte call 2, code 9 "sensor off line"
+Settings of one run alone (MARLEK_SIM_INPUTS, MARLEK_SIM_FAIL, whether a run
+has the digital I/O open) are not on the board and are not shown.
+
 Exit status: 0 done, 1 the board could not be read or changed or the output
 could not be written, 2 bad arguments.
 )";
@@ -233,6 +253,7 @@ int Run(const std::string_view command, const std::vector<std::string_view>& arg
         return SetInputs(store, 0xFF, static_cast<uint8_t>(*levels));
     }
     if (command == "fail") return Fail(store, args);
+    if (command == "watch") return Watch(store, args);
     return UsageError("no command is called '" + std::string(command) + "'");
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "board_store.h"
 
@@ -35,6 +37,10 @@ int RunProgram(int argc, char** argv);
 
 // marlek-sim --version: the name and version of the project.
 int PrintVersion();
+
+// marlek-sim watch [--count N] [--timeout SECONDS]: follows the board, live on
+// a terminal, as one line per change elsewhere. The exit status.
+int Watch(BoardStore& store, const std::vector<std::string_view>& args);
 
 }  // namespace marlek_sim::tool
 

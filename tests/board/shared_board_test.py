@@ -8,12 +8,15 @@ in processes of their own, on a state file of the test's own.
 """
 import argparse
 import os
+import queue
 import random
 import re
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -211,8 +214,9 @@ class Refusals(BoardCase):
                 report = f"Marlek_DIOInit: simulated board state unusable {self.state} {text}{advice}\n"
                 self.assertEqual(result.returncode, 1)
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
-                self.assertIn(f"marlek-sim: simulated board state unusable: {self.state} {text}{advice}\n",
-                              self.tool("show", status=1))
+                for command in (["show"], ["watch", "--timeout", "5"]):
+                    self.assertIn(f"marlek-sim: simulated board state unusable: {self.state} {text}{advice}\n",
+                                  self.tool(*command, status=1))
                 if not resettable:
                     self.tool("reset", status=1)
                 with open(self.state, "rb") as file:
@@ -313,6 +317,9 @@ class Tool(BoardCase):
             (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
             (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
+            (["watch", "now"], "watch takes [--count N] [--timeout SECONDS], not 'now'"),
+            (["watch", "--count", "0"], "--count must be a number of changes from 1, not '0'"),
+            (["watch", "--timeout", "0.0005"], "--timeout must be a number of seconds above 0 with at most three"),
         ]
         for args, message in cases:
             with self.subTest(args=args):
@@ -324,7 +331,7 @@ class Tool(BoardCase):
     def test_help_names_every_command(self):
         text = self.tool("--help")
         for command in ("show", "set-input PIN 0|1", "set-inputs BYTE", "fail OPERATION [COUNT] [CODE] [TEXT]",
-                        "fail clear", "reset", "path"):
+                        "fail clear", "reset", "path", "watch [--count N] [--timeout SECONDS]"):
             self.assertIn(f"  {command}", text)
         self.assertEqual(self.tool("path"), self.state + "\n")
 
@@ -365,6 +372,195 @@ class Tool(BoardCase):
         self.assertEqual(self.tool("show").count("\nNext run:\t"), 4)
         self.tool("fail", "clear")
         self.assertEqual(self.shown("Next run"), ["no failure armed"])
+
+
+class ChangeLines:
+    """The lines of a running marlek-sim watch, with their times checked and taken off."""
+
+    def __init__(self, test, stream):
+        self.test = test
+        self.lines = queue.Queue()
+        threading.Thread(target=self.collect, args=(stream,), daemon=True).start()
+
+    def collect(self, stream):
+        for line in iter(stream.readline, b""):
+            self.lines.put(line)
+        self.lines.put(None)
+
+    def next(self, wait=TIMEOUT_SECONDS):
+        """The next line without its time; None when none came within wait seconds or the watch ended."""
+        try:
+            line = self.lines.get(timeout=wait)
+        except queue.Empty:
+            return None
+        if line is None:
+            self.lines.put(None)
+            return None
+        stamped = re.fullmatch(r"\d\d:\d\d:\d\d\.\d{3} (.+)", line.decode().rstrip("\r\n"))
+        self.test.assertIsNotNone(stamped, line)
+        return stamped.group(1)
+
+    def expect(self, expected):
+        self.test.assertEqual([self.next() for _ in expected], expected)
+
+
+def pins(field, change, numbers):
+    return [f"pin {pin} {field} {change}" for pin in numbers]
+
+
+class Watch(BoardCase):
+    def watch(self, *args):
+        process = subprocess.Popen([*EMULATOR, PROGRAMS["tool"], "watch", *args], stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+        self.addCleanup(stop, process)
+        return process, ChangeLines(self, process.stdout)
+
+    def watching(self):
+        """A watch that has taken its first look: it tells of a failure armed after it started."""
+        process, lines = self.watch()
+        for attempt in range(1, 60):
+            self.tool("fail", "clear")
+            self.tool("fail", "KVTGetLastError", str(attempt))
+            while (line := lines.next(0.5)) is not None:
+                if line.startswith(f"failures armed: KVTGetLastError call {attempt},"):
+                    self.tool("fail", "clear")
+                    lines.expect(["failures armed: none"])
+                    return process, lines
+        self.fail("the watch tells of no change")
+
+    def test_each_program_changes_the_board_in_lines(self):
+        self.tool("reset")
+        process, lines = self.watching()
+        # pinio's write byte step by step: the configuration as the choice is
+        # made, then the byte (165: pins 7, 5, 2 and 0 released, high).
+        pinio = subprocess.Popen([*EMULATOR, PROGRAMS["pinio"]], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                 env=self.env)
+        self.addCleanup(stop, pinio)
+        for answer, expected in [
+                ("3\n", pins("direction", "input -> output, open-drain", range(8)) +
+                 pins("level", "1 -> 0", range(8))),
+                ("165\n", pins("drives", "0 -> 1", (0, 2, 5, 7)) + pins("level", "0 -> 1", (0, 2, 5, 7)))]:
+            pinio.stdin.write(answer.encode())
+            pinio.stdin.flush()
+            lines.expect(expected)
+        pinio.communicate(b"q\nq\n", timeout=TIMEOUT_SECONDS)
+        steps = [
+            (("pindrive", "3\n5\nq\n"), pins("direction", "output, open-drain -> input", range(8)) +
+             ["pin 5 drive open-drain -> push-pull"] + pins("level", "0 -> 1", (1, 3, 4, 6))),
+            (("uartmode", "5\n2\n2\nq\n"), ["UART 3 and 4 not set -> RS-422, ports 7 and 8"]),
+            (("uartmode", "5\n2\n0\nq\n"), ["UART 3 and 4 RS-422 -> RS-232, ports 7 and 8"]),
+            (("userled", "3\n1\n0\nq\n"), ["LED not set -> on, first COM port 3"]),
+            (("userled", "3\n1\n1\nq\n"), ["LED on -> off, first COM port 3"]),
+            (("userled", "4\n1\n1\nq\n"), ["LED off, first COM port 3 -> off, first COM port 4"]),
+            (("fail", "Marlek_DIOInputByte", "2", "9", "sensor off line"),
+             ['failures armed: Marlek_DIOInputByte call 2, code 9 "sensor off line"']),
+            (("pinio", "q\n"), ["failures armed: none"]),  # taken by the run
+            (("set-input", "2", "0"), ["pin 2 external level 1 -> 0", "pin 2 level 1 -> 0"]),
+            (("reset",), ["board reset"]),
+        ]
+        for step, expected in steps:
+            with self.subTest(step[0]):
+                if step[0] in PROGRAMS:
+                    self.program(*step)
+                else:
+                    self.tool(*step)
+                lines.expect(expected)
+        self.assertIsNone(lines.next(0.3))  # nothing else
+        self.assertIsNone(process.poll())
+
+    def test_count_and_timeout_end_the_watch_with_their_status(self):
+        # (options, the board keeps changing, status, lines); each change gives two lines.
+        cases = [(["--count", "1"], True, 0, 1), (["--count", "2", "--timeout", "100"], True, 0, 2),
+                 (["--count", "1000", "--timeout", "2"], True, 1, None), (["--timeout", "2"], True, 0, None),
+                 (["--timeout", "1.5"], False, 1, 0)]
+        self.tool("set-input", "7", "0")  # pin 6 going back high leaves no fresh board, which is told as a reset
+        for options, changing, status, count in cases:
+            with self.subTest(options=options, changing=changing):
+                began = time.monotonic()
+                process, lines = self.watch(*options)
+                level = 0
+                while changing and process.poll() is None:
+                    self.tool("set-input", "6", str(level))
+                    level ^= 1
+                    time.sleep(0.05)
+                process.wait(timeout=TIMEOUT_SECONDS)
+                told = []
+                while (line := lines.next()) is not None:
+                    told.append(line)
+                self.assertEqual(process.returncode, status, process.stderr.read().decode())
+                self.assertTrue(told if count is None else len(told) == count, told)
+                self.assertTrue(all(re.fullmatch(r"pin 6 (external level|level) [01] -> [01]", line) for line in told))
+                took = time.monotonic() - began
+                self.assertLess(took, 60)  # --count ends it long before its timeout
+                if status == 1:
+                    self.assertGreaterEqual(took, float(options[-1]))
+
+    def test_a_replaced_file_is_followed_and_an_unusable_one_ends_the_watch(self):
+        process, lines = self.watching()
+        other = os.path.join(self.work, "other.board")
+        self.tool("set-input", "4", "0", env={"MARLEK_SIM_STATE": other})
+        os.replace(other, self.state)  # as a reset of a refused file puts a new file in its place
+        lines.expect(["pin 4 external level 1 -> 0", "pin 4 level 1 -> 0"])
+        with open(self.state, "r+b") as file:
+            data = set_version(bytearray(file.read()))
+            file.seek(0)
+            file.write(data)
+        _, errors = process.communicate(timeout=TIMEOUT_SECONDS)
+        self.assertEqual(process.returncode, 1)
+        self.assertIn(f"unusable: {self.state} holds board state of version 7", errors.decode())
+
+    def test_a_quiet_board_costs_next_to_no_processor_time(self):
+        if EMULATOR:
+            self.skipTest("the processor time of a process under Wine is Wine's")
+        import resource
+        self.tool("reset")
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        result = self.run_program("tool", "watch", "--timeout", "3")
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", b""))
+        used = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+        self.assertLess(used, 0.1)
+
+    def test_the_live_view_on_a_terminal(self):
+        if EMULATOR:
+            self.skipTest("the live view is tested on a Linux terminal")
+        import fcntl
+        import pty
+        import struct
+        import termios
+
+        def resize(rows, columns):
+            fcntl.ioctl(side, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+
+        def shows(pattern):
+            deadline = time.monotonic() + 20
+            while not re.search(pattern, screen):
+                self.assertLess(time.monotonic(), deadline, f"no {pattern!r} in {bytes(screen)!r}")
+                if select.select([terminal], [], [], 0.1)[0]:
+                    screen.extend(os.read(terminal, 65536))
+
+        terminal, side = pty.openpty()
+        self.addCleanup(os.close, terminal)
+        self.addCleanup(os.close, side)
+        resize(30, 100)
+        before = termios.tcgetattr(side)
+        process = subprocess.Popen([PROGRAMS["tool"], "watch"], stdin=side, stdout=side, stderr=side, env=self.env)
+        self.addCleanup(stop, process)
+        screen = bytearray()
+        shows(rb"DATA:(\t1){8}\r\n")
+        self.assertEqual(termios.tcgetattr(side)[3] & (termios.ICANON | termios.ECHO), 0)  # keys without Enter
+        self.program("pinio", "3\n165\nq\nq\n")
+        # The newest change marked: the last level line of pinio's write, or of its configuration.
+        shows(rb"OUT:\t1\t0\t1\t0\t0\t1\t0\t1\r\n(.|\n)*> \d\d:\d\d:\d\d\.\d{3} pin [67] level")
+        resize(12, 40)
+        shows(rb"the window is too small")
+        resize(30, 100)
+        del screen[:]
+        shows(rb"DATA:\t1\t0\t1\t0\t0\t1\t0\t1\r\n")
+        os.write(terminal, b"q")
+        self.assertEqual(process.wait(timeout=TIMEOUT_SECONDS), 0)
+        shows(rb"\x1b\[\?25h\x1b\[\?1049l$")  # the cursor shown, the screen as it was
+        self.assertEqual(termios.tcgetattr(side), before)
 
 
 def main():
