@@ -29,3 +29,19 @@ function(marlek_program name)
             COMPONENT tools)
   endif()
 endfunction()
+
+# marlek_stand_in_library(TARGET SOURCES... FOLDER folder): another board
+# library of the board library's name (libmarlek.so) in a folder of its own,
+# which takes the simulated library's place for a program when that folder
+# comes first on LD_LIBRARY_PATH. It exports the board library's functions alone.
+function(marlek_stand_in_library target)
+  cmake_parse_arguments(PARSE_ARGV 1 LIBRARY "" "FOLDER" "SOURCES")
+  add_library(${target} SHARED ${LIBRARY_SOURCES})
+  target_link_libraries(${target} PRIVATE marlek_api)
+  target_compile_definitions(${target} PRIVATE MARLEK_BUILDING_LIBRARY)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME marlek
+    LIBRARY_OUTPUT_DIRECTORY ${LIBRARY_FOLDER}
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden)
+endfunction()
