@@ -102,15 +102,6 @@ std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
     return value;
 }
 
-void PrintSerialPair(const char* name, const SerialPairState& pair) {
-    if (pair.mode == SerialMode::Unset) {
-        std::printf("%s:\tnot set\n", name);
-    } else {
-        std::printf("%s:\t%s, ports %d and %d\n", name, SerialModeName(pair.mode), static_cast<int>(pair.firstPort),
-                    static_cast<int>(pair.secondPort));
-    }
-}
-
 void PrintArmed(const std::vector<FailureRule>& armed) {
     if (armed.empty()) std::printf("Next run:\tno failure armed\n");
     for (const FailureRule& rule : armed) {
@@ -124,14 +115,9 @@ void PrintBoard(const std::string& path, const BoardRecord& record) {
     const Board& board = record.board;
     std::printf("Board state in %s\n", path.c_str());
     PrintPinTable(stdout, board);
-    if (board.ledKnown) {
-        std::printf("LED:\t%s, first COM port %d\n", board.ledSetting == 0 ? "on" : "off",
-                    static_cast<int>(board.ledPort));
-    } else {
-        std::printf("LED:\tnot set\n");
-    }
-    PrintSerialPair("UART 1 and 2", board.serialPairs[0]);
-    PrintSerialPair("UART 3 and 4", board.serialPairs[1]);
+    std::printf("LED:\t%s\n", LedText(board, true).c_str());
+    std::printf("UART 1 and 2:\t%s\n", PairText(board.serialPairs[0], true).c_str());
+    std::printf("UART 3 and 4:\t%s\n", PairText(board.serialPairs[1], true).c_str());
     PrintArmed(record.armed);
     if (const char* inputs = std::getenv("MARLEK_SIM_INPUTS")) {
         std::printf("Note: MARLEK_SIM_INPUTS=%s is set here; runs that have it read it in place of EXT.\n", inputs);

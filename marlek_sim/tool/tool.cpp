@@ -26,6 +26,20 @@ int StoreError(const StoreStatus& status) {
     return EXIT_FAILED;
 }
 
+std::string LedText(const Board& board, bool withPort) {
+    if (!board.ledKnown) return "not set";
+    std::string text = board.ledSetting == 0 ? "on" : "off";
+    if (withPort) text += ", first COM port " + std::to_string(board.ledPort);
+    return text;
+}
+
+std::string PairText(const SerialPairState& pair, bool withPorts) {
+    if (pair.mode == SerialMode::Unset) return "not set";
+    std::string text = SerialModeName(pair.mode);
+    if (withPorts) text += ", ports " + std::to_string(pair.firstPort) + " and " + std::to_string(pair.secondPort);
+    return text;
+}
+
 void PrintPinTable(std::FILE* out, const Board& board) {
     const uint8_t levels = PinLevels(board);
     auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };

@@ -25,6 +25,11 @@ int UsageError(const std::string& problem);
 // Says why the board could not be read or changed on standard error; EXIT_FAILED.
 int StoreError(const StoreStatus& status);
 
+// The LED ("on, first COM port 5", "not set") and a serial pair ("RS-422,
+// ports 7 and 8", "not set") as show and watch write them.
+std::string LedText(const Board& board, bool withPort);
+std::string PairText(const SerialPairState& pair, bool withPorts);
+
 // The pin table as show prints it: direction, drive, driven level, external
 // level and the level a read gives, pin 7 first, with its legend.
 void PrintPinTable(std::FILE* out, const Board& board);

@@ -123,20 +123,6 @@ std::string Direction(const Board& board, unsigned pin) {
     return Bit(board.outputMask, pin) ? std::string("output, ") + Drive(board, pin) : "input";
 }
 
-std::string LedText(const Board& board, bool withPort) {
-    if (!board.ledKnown) return "not set";
-    std::string text = board.ledSetting == 0 ? "on" : "off";
-    if (withPort) text += ", first COM port " + std::to_string(board.ledPort);
-    return text;
-}
-
-std::string PairText(const SerialPairState& pair, bool withPorts) {
-    if (pair.mode == SerialMode::Unset) return "not set";
-    std::string text = SerialModeName(pair.mode);
-    if (withPorts) text += ", ports " + std::to_string(pair.firstPort) + " and " + std::to_string(pair.secondPort);
-    return text;
-}
-
 std::string RuleText(const FailureRule& rule) {
     const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
     return std::string(OperationName(rule.operation)) + " " + call + ", code " + std::to_string(rule.code) + " \"" +
