@@ -37,15 +37,7 @@ namespace marlek_sim::os {
 
 #ifdef _WIN32
 
-namespace {
-
-constexpr char SEPARATOR = '\\';
-constexpr DWORD WHOLE_LOCK_OFFSET = 0;  // both locks lie past 4 GiB, where no data is
-constexpr DWORD BOARD_LOCK_OFFSET = 1;
-
-HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
-std::string SystemText(DWORD code) {
+std::string SystemText(unsigned long code) {
     char* text = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
@@ -56,6 +48,15 @@ std::string SystemText(DWORD code) {
         result.pop_back();
     return result;
 }
+
+namespace {
+
+constexpr char SEPARATOR = '\\';
+constexpr DWORD WHOLE_LOCK_OFFSET = 0;  // both locks lie past 4 GiB, where no data is
+constexpr DWORD BOARD_LOCK_OFFSET = 1;
+
+HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
 
 std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + path + ": " + SystemText(GetLastError());

@@ -34,6 +34,11 @@ std::string BootMark();
 // folder, not the user's, open to others) rather than a system error.
 bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused);
 
+#ifdef _WIN32
+// The system's text for an error code of GetLastError, without its full stop.
+std::string SystemText(unsigned long code);
+#endif
+
 // The name of a file in a folder.
 std::string JoinPath(const std::string& folder, const char* name);
 

@@ -36,6 +36,8 @@ int CannotRun(const std::string& problem) {
 
 #ifdef _WIN32
 
+using os::SystemText;
+
 std::string Narrow(const std::wstring& text) {
     if (text.empty()) return {};
     const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
@@ -44,17 +46,6 @@ std::string Narrow(const std::wstring& text) {
     std::string narrow(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
     return narrow;
-}
-
-std::string SystemText(DWORD error) {
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 bool IsFile(const std::wstring& path) {
