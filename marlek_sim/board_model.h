@@ -5,11 +5,14 @@
 #include <array>
 #include <cstdint>
 
+#include "board_rules.h"
+
 namespace marlek_sim {
 
-inline constexpr int SERIAL_PAIR_COUNT = 2;
-
-enum class SerialMode : uint8_t { Unset, Rs232, Rs485, Rs422 };
+using marlek_board::DecodeSerialMode;
+using marlek_board::SERIAL_PAIR_COUNT;
+using marlek_board::SerialMode;
+using marlek_board::SerialModeName;
 
 struct SerialPairState {
     SerialMode mode = SerialMode::Unset;
@@ -35,11 +38,6 @@ uint8_t PinLevels(const Board& board);
 
 // Drives the pins that are outputs and enabled; the others keep their level.
 void DriveOutputs(Board& board, uint8_t data, uint8_t enableMask);
-
-// Which pair and mode a serial mode code selects; false for an unknown code.
-bool DecodeSerialMode(uint8_t code, int& pair, SerialMode& mode);
-
-const char* SerialModeName(SerialMode mode);
 
 }  // namespace marlek_sim
 

@@ -7,6 +7,7 @@
 
 #include "board_model.h"
 #include "board_store.h"
+#include "error_record.h"
 #include "marlek_lib.h"
 #include "sim_settings.h"
 #include "state_os.h"
@@ -14,7 +15,7 @@
 namespace marlek_sim {
 namespace {
 
-constexpr uint8_t LED_DEVICE = 7;
+using marlek_board::LED_DEVICE;
 
 bool IsErrorFunction(SimOperation operation) {
     return operation == SimOperation::GetLastError || operation == SimOperation::GetErrorString;
@@ -37,8 +38,7 @@ struct Simulator {
     bool dioOpen = false;  // as a driver handle would be, this is the process's own
     bool armedTaken = false;
     std::array<uint32_t, SIM_OPERATION_COUNT> callCounts{};
-    uint8_t lastCode = ERROR_NONE;
-    std::string lastDetail;
+    marlek_board::ErrorRecord lastError;
 };
 
 Simulator& Sim() {
@@ -71,10 +71,7 @@ void Trace(const char* format, ...) {
 }
 
 LibStatus Fail(uint8_t code, std::string detail) {
-    Simulator& sim = Sim();
-    sim.lastCode = code;
-    sim.lastDetail = std::move(detail);
-    return code != ERROR_NONE ? code : 0xFF;
+    return marlek_board::RecordError(Sim().lastError, code, "%s", detail.c_str());
 }
 
 // The failures armed on the board (marlek-sim fail) are for the next run: the
@@ -294,9 +291,7 @@ LibStatus KVTGetLastError(LastErrorInfo* info) {
         Trace("KVTGetLastError(%s) = 1", info == nullptr ? "NULL" : "");
         return 1;
     }
-    const Simulator& sim = Sim();
-    info->code = sim.lastCode;
-    info->text = sim.lastDetail.c_str();
+    marlek_board::FillLastError(Sim().lastError, *info);
     Trace("KVTGetLastError(-> %u, \"%s\") = 0", info->code, info->text);
     return 0;
 }

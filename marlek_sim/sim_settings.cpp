@@ -9,12 +9,6 @@ namespace marlek_sim {
 
 namespace {
 
-constexpr std::array<const char*, SIM_OPERATION_COUNT> OPERATION_NAMES{
-    "Marlek_DIOInit",       "Marlek_DIOFree",      "Marlek_DIOSetConfig", "Marlek_DIOInputByte",
-    "Marlek_DIOInputBit",   "Marlek_DIOOutputByte", "Marlek_DIOOutputBit", "MarlekLedConfig",
-    "MarlekSerialConfig",   "KVTGetLastError",     "kvtGetErrorString",
-};
-
 constexpr std::array<const char*, 9> ERROR_TEXTS{
     "no error",
     "digital I/O not initialised",
@@ -93,13 +87,9 @@ bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& valu
     return true;
 }
 
-const char* OperationName(SimOperation operation) {
-    return OPERATION_NAMES[static_cast<size_t>(operation)];
-}
-
 std::optional<SimOperation> OperationByName(std::string_view name) {
-    for (size_t i = 0; i < OPERATION_NAMES.size(); ++i) {
-        if (name == OPERATION_NAMES[i]) return static_cast<SimOperation>(i);
+    for (size_t i = 0; i < marlek_board::OPERATION_NAMES.size(); ++i) {
+        if (name == marlek_board::OPERATION_NAMES[i]) return static_cast<SimOperation>(i);
     }
     return std::nullopt;
 }

@@ -9,35 +9,25 @@
 #include <string_view>
 #include <vector>
 
+#include "board_rules.h"
+
 namespace marlek_sim {
 
-enum class SimOperation {
-    DIOInit,
-    DIOFree,
-    DIOSetConfig,
-    DIOInputByte,
-    DIOInputBit,
-    DIOOutputByte,
-    DIOOutputBit,
-    LedConfig,
-    SerialConfig,
-    GetLastError,
-    GetErrorString,
-};
-inline constexpr int SIM_OPERATION_COUNT = 11;
+using SimOperation = marlek_board::Operation;
+inline constexpr int SIM_OPERATION_COUNT = marlek_board::OPERATION_COUNT;
+using marlek_board::OperationName;
 
-const char* OperationName(SimOperation operation);
 std::optional<SimOperation> OperationByName(std::string_view name);
 
-// Error codes of the simulated library.
-enum ErrorCode : uint8_t {
-    ERROR_NONE = 0,
-    ERROR_NOT_INITIALISED = 1,
-    ERROR_ALREADY_INITIALISED = 2,
-    ERROR_PIN_OUT_OF_RANGE = 3,
-    ERROR_INVALID_ARGUMENT = 4,
+// Error codes of the simulated library: those of every board, and its own.
+using marlek_board::ERROR_ALREADY_INITIALISED;
+using marlek_board::ERROR_INVALID_ARGUMENT;
+using marlek_board::ERROR_NO_SUCH_DEVICE;
+using marlek_board::ERROR_NONE;
+using marlek_board::ERROR_NOT_INITIALISED;
+using marlek_board::ERROR_PIN_OUT_OF_RANGE;
+enum SimErrorCode : uint8_t {
     ERROR_INJECTED = 5,
-    ERROR_NO_SUCH_DEVICE = 6,
     ERROR_BAD_SETTING = 7,
     ERROR_STATE_UNUSABLE = 8,  // the board's state file is refused or cannot be opened
 };
