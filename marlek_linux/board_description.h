@@ -1,0 +1,90 @@
+// The board description: where a Linux board has each thing the programs
+// drive. A text file of entries, one a line, '#' to the end of a line a comment:
+//
+//   pin N CHIP LINE                 pins 0 to 7, each to a GPIO line
+//   led class NAME                  the user LED: an LED class device
+//   led line CHIP LINE [active-low] or a GPIO line
+//   uartNN line CHIP LINE           a mode line of the transceiver of pair
+//                                   uart12 or uart34, in order (1 to 4 of them)
+//   uartNN rs232|rs485|rs422 V...   the mode lines' values (0 or 1) for a mode
+//
+// CHIP is a chip's device path (/dev/gpiochip2), name (gpiochip2) or label;
+// LINE is a line's offset on the chip or its name.
+#ifndef MARLEK_LINUX_BOARD_DESCRIPTION_H
+#define MARLEK_LINUX_BOARD_DESCRIPTION_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "board_rules.h"
+
+namespace marlek_linux {
+
+inline constexpr const char* BOARD_VARIABLE = "MARLEK_BOARD";
+inline constexpr const char* DEFAULT_BOARD_PATH = "/etc/marlek/board.conf";
+inline constexpr const char* FORMAT_PAGE = "marlek-board.conf(5)";
+
+inline constexpr size_t PATH_TEXT_SIZE = 4096;
+inline constexpr size_t CHIP_TEXT_SIZE = 256;
+inline constexpr size_t LINE_TEXT_SIZE = 32;  // the kernel's longest line name, with its NUL
+inline constexpr size_t LED_NAME_SIZE = 128;
+inline constexpr size_t PROBLEM_SIZE = 6144;
+inline constexpr int MAX_MODE_LINES = 4;
+inline constexpr int MODE_COUNT = 3;  // RS-232, RS-485, RS-422
+inline constexpr size_t MAX_DESCRIPTION_BYTES = 64 * 1024;
+
+// A GPIO line as the description names it, and where.
+struct LineSpec {
+    char chip[CHIP_TEXT_SIZE] = "";
+    char line[LINE_TEXT_SIZE] = "";
+    int sourceLine = 0;  // 0: not described
+    bool activeLow = false;
+};
+
+enum class LedKind : uint8_t { None, Class, Line };
+
+struct LedSpec {
+    LedKind kind = LedKind::None;
+    char className[LED_NAME_SIZE] = "";
+    LineSpec line;
+    int sourceLine = 0;
+};
+
+struct PairSpec {
+    int lineCount = 0;
+    std::array<LineSpec, MAX_MODE_LINES> lines{};
+    std::array<uint8_t, MODE_COUNT> values{};  // bit i: the value of mode line i
+    std::array<int, MODE_COUNT> valueCount{};
+    std::array<int, MODE_COUNT> valuesLine{};  // where each mode's values are; 0: not given
+};
+
+struct Description {
+    char path[PATH_TEXT_SIZE] = "";
+    bool anyPin = false;
+    std::array<LineSpec, marlek_board::PIN_COUNT> pins{};
+    LedSpec led;
+    std::array<PairSpec, marlek_board::SERIAL_PAIR_COUNT> pairs{};
+};
+
+// The index of a mode among a pair's values.
+int ModeIndex(marlek_board::SerialMode mode);
+
+// The pair's entry name: "uart12" or "uart34".
+const char* PairEntryName(int pair);
+
+// Reads the text of a description into description. False with the problem
+// ("PATH:LINE: what is wrong; what to do") for anything it cannot take.
+bool ParseDescription(const char* path, const char* text, size_t length, Description& description,
+                      char (&problem)[PROBLEM_SIZE]);
+
+// The description's path: MARLEK_BOARD, else the default.
+const char* DescriptionPath();
+
+// Reads and parses the file at path. A file that is missing, not a regular
+// file, unreadable or too long is a problem as a malformed one is.
+bool LoadDescription(const char* path, Description& description, char (&problem)[PROBLEM_SIZE]);
+
+}  // namespace marlek_linux
+
+#endif  // MARLEK_LINUX_BOARD_DESCRIPTION_H

@@ -1,0 +1,284 @@
+#include "gpio.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "descriptors.h"
+
+namespace marlek_linux {
+
+namespace {
+
+constexpr const char* DEVICE_FOLDER = "/dev";
+constexpr const char* CHIP_PREFIX = "gpiochip";
+constexpr int MAX_CHIPS_LISTED = 16;
+
+int Ioctl(int fd, unsigned long request, void* argument) {
+    int result = 0;
+    do {
+        result = ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+void CopyText(char* out, size_t size, const char* text) {
+    std::snprintf(out, size, "%s", text);
+}
+
+bool IsChipName(const char* text) {
+    const size_t prefix = std::strlen(CHIP_PREFIX);
+    if (std::strncmp(text, CHIP_PREFIX, prefix) != 0 || text[prefix] == '\0') return false;
+    for (const char* c = text + prefix; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+    }
+    return true;
+}
+
+bool PermissionProblem(const char* where, const char* path, Problem& problem) {
+    return Fail(problem, ERROR_PERMISSION,
+                "%s: cannot open %s: Permission denied; give the user access to it (ls -l %s shows its owner "
+                "and group: add the user to that group, or give it one with a udev rule), or run as root",
+                where, path, path);
+}
+
+// Opens the chip at path; the reason in errno when it cannot.
+bool OpenAt(const char* path, Chip& chip) {
+    chip = Chip{};
+    const int fd = OpenDescriptor(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    gpiochip_info info{};
+    if (Ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error == ENOTTY || error == EINVAL ? ENOTTY : error;
+        return false;
+    }
+    chip.fd = fd;
+    CopyText(chip.path, sizeof chip.path, path);
+    CopyText(chip.name, sizeof chip.name, info.name);
+    CopyText(chip.label, sizeof chip.label, info.label);
+    chip.lineCount = info.lines;
+    return true;
+}
+
+bool OpenByPath(const char* path, const char* spec, const char* where, Chip& chip, Problem& problem) {
+    if (OpenAt(path, chip)) return true;
+    if (errno == EACCES || errno == EPERM) return PermissionProblem(where, path, problem);
+    if (errno == ENOENT) {
+        return Fail(problem, ERROR_CHIP_NOT_FOUND,
+                    "%s: no GPIO chip %s; correct the chip (marlek-board lists the chips and their labels)", where,
+                    spec);
+    }
+    if (errno == ENOTTY) {
+        return Fail(problem, ERROR_CHIP_NOT_FOUND, "%s: %s is not a GPIO chip; name a /dev/gpiochipN, its name or its label",
+                    where, path);
+    }
+    return Fail(problem, ERROR_CHIP_NOT_FOUND, "%s: cannot open the GPIO chip %s: %s", where, path,
+                std::strerror(errno));
+}
+
+// The chips' numbers in /dev, in order.
+int ListChips(int (&numbers)[MAX_CHIPS_LISTED * 4]) {
+    int count = 0;
+    DIR* folder = opendir(DEVICE_FOLDER);
+    if (folder == nullptr) return 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (!IsChipName(entry->d_name) || std::strlen(entry->d_name) > 12) continue;
+        if (count == MAX_CHIPS_LISTED * 4) break;
+        numbers[count++] = std::atoi(entry->d_name + std::strlen(CHIP_PREFIX));
+    }
+    closedir(folder);
+    for (int i = 1; i < count; ++i) {  // a handful at most: insertion sort
+        for (int j = i; j > 0 && numbers[j - 1] > numbers[j]; --j) {
+            const int swap = numbers[j];
+            numbers[j] = numbers[j - 1];
+            numbers[j - 1] = swap;
+        }
+    }
+    return count;
+}
+
+bool OpenByLabel(const char* label, const char* where, Chip& chip, Problem& problem) {
+    int numbers[MAX_CHIPS_LISTED * 4];
+    const int count = ListChips(numbers);
+    char seen[1024] = "";
+    size_t used = 0;
+    char refused[sizeof Chip::path] = "";
+    for (int i = 0; i < count; ++i) {
+        char path[sizeof Chip::path];
+        std::snprintf(path, sizeof path, "%s/%s%d", DEVICE_FOLDER, CHIP_PREFIX, numbers[i]);
+        if (!OpenAt(path, chip)) {
+            if ((errno == EACCES || errno == EPERM) && refused[0] == '\0') CopyText(refused, sizeof refused, path);
+            continue;
+        }
+        if (std::strcmp(chip.label, label) == 0) return true;
+        if (used < sizeof seen && i < MAX_CHIPS_LISTED) {
+            const int wrote = std::snprintf(seen + used, sizeof seen - used, "%s%s \"%s\"", used == 0 ? "" : ", ",
+                                            chip.name, chip.label);
+            if (wrote > 0) used += static_cast<size_t>(wrote);
+        }
+        CloseDescriptor(chip.fd);
+    }
+    chip = Chip{};
+    if (refused[0] != '\0') return PermissionProblem(where, refused, problem);
+    if (count == 0) {
+        return Fail(problem, ERROR_CHIP_NOT_FOUND,
+                    "%s: no GPIO chip \"%s\": this system has no /dev/gpiochipN at all; is the GPIO driver loaded?",
+                    where, label);
+    }
+    return Fail(problem, ERROR_CHIP_NOT_FOUND,
+                "%s: no GPIO chip \"%s\" (the chips: %s); correct the chip's path, name or label", where, label,
+                seen);
+}
+
+}  // namespace
+
+bool OpenChip(const char* spec, const char* where, Chip& chip, Problem& problem) {
+    if (spec[0] == '/') return OpenByPath(spec, spec, where, chip, problem);
+    if (IsChipName(spec)) {
+        char path[sizeof Chip::path];
+        std::snprintf(path, sizeof path, "%s/%.40s", DEVICE_FOLDER, spec);
+        return OpenByPath(path, spec, where, chip, problem);
+    }
+    return OpenByLabel(spec, where, chip, problem);
+}
+
+bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& line, Problem& problem) {
+    line = FoundLine{};
+    const bool isOffset = spec[0] >= '0' && spec[0] <= '9' && std::strspn(spec, "0123456789") == std::strlen(spec);
+    if (isOffset) {
+        const unsigned long offset = std::strlen(spec) > 9 ? UINT32_MAX : std::strtoul(spec, nullptr, 10);
+        if (offset >= chip.lineCount) {
+            return Fail(problem, ERROR_LINE_NOT_FOUND, "%s: %s \"%s\" has lines 0 to %u, not %s; correct the line",
+                        where, chip.name, chip.label, chip.lineCount - 1, spec);
+        }
+        line.offset = static_cast<uint32_t>(offset);
+        line.info.offset = line.offset;
+        if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &line.info) != 0) {
+            return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %s of %s: %s", where, spec, chip.name,
+                        std::strerror(errno));
+        }
+        return true;
+    }
+    for (uint32_t offset = 0; offset < chip.lineCount; ++offset) {
+        gpio_v2_line_info info{};
+        info.offset = offset;
+        if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
+        if (std::strncmp(info.name, spec, sizeof info.name) == 0) {
+            line.offset = offset;
+            line.info = info;
+            return true;
+        }
+    }
+    return Fail(problem, ERROR_LINE_NOT_FOUND,
+                "%s: %s \"%s\" has no line named \"%s\"; correct the name, or give the line's offset (marlek-board "
+                "lists the lines)",
+                where, chip.name, chip.label, spec);
+}
+
+void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size) {
+    if (line.info.name[0] != '\0') {
+        std::snprintf(out, size, "line %u \"%.32s\" of %s \"%s\"", line.offset, line.info.name, chip.name,
+                      chip.label);
+    } else {
+        std::snprintf(out, size, "line %u of %s \"%s\"", line.offset, chip.name, chip.label);
+    }
+}
+
+namespace {
+
+bool BusyProblem(const Chip& chip, const FoundLine& line, const char* consumer, const char* where, Problem& problem) {
+    char described[160];
+    DescribeLine(chip, line, described, sizeof described);
+    if (consumer[0] == '\0') {
+        return Fail(problem, ERROR_LINE_BUSY,
+                    "%s: %s is in use by a consumer that gives no name; free it, or map to another line", where,
+                    described);
+    }
+    return Fail(problem, ERROR_LINE_BUSY,
+                "%s: %s is held by \"%.32s\"; stop what holds it, or map to another line", where, described,
+                consumer);
+}
+
+}  // namespace
+
+bool CheckLineFree(const Chip& chip, const FoundLine& line, const char* where, Problem& problem) {
+    if ((line.info.flags & GPIO_V2_LINE_FLAG_USED) == 0) return true;
+    return BusyProblem(chip, line, line.info.consumer, where, problem);
+}
+
+bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpio_v2_line_config& config,
+                  const char* where, int& fd, Problem& problem) {
+    gpio_v2_line_request request{};
+    for (int i = 0; i < count; ++i) request.offsets[i] = lines[i].offset;
+    CopyText(request.consumer, sizeof request.consumer, CONSUMER);
+    request.config = config;
+    request.num_lines = static_cast<uint32_t>(count);
+    if (Ioctl(chip.fd, GPIO_V2_GET_LINE_IOCTL, &request) != 0) {
+        const int error = errno;
+        if (error == EBUSY) {
+            for (int i = 0; i < count; ++i) {
+                FoundLine now = lines[i];
+                now.info = gpio_v2_line_info{};
+                now.info.offset = now.offset;
+                if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &now.info) == 0 &&
+                    (now.info.flags & GPIO_V2_LINE_FLAG_USED) != 0) {
+                    return BusyProblem(chip, now, now.info.consumer, where, problem);
+                }
+            }
+        }
+        return Fail(problem, ERROR_GPIO_FAILED, "%s: the kernel refused the lines of %s \"%s\": %s", where,
+                    chip.name, chip.label, std::strerror(error));
+    }
+    fd = AboveStandardStreams(request.fd);
+    if (fd < 0) {
+        return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot keep the lines of %s: %s", where, chip.name,
+                    std::strerror(errno));
+    }
+    return true;
+}
+
+void AddAttribute(gpio_v2_line_config& config, uint64_t flags, uint64_t mask) {
+    if (mask == 0 || config.num_attrs >= GPIO_V2_LINE_NUM_ATTRS_MAX) return;
+    gpio_v2_line_config_attribute& attribute = config.attrs[config.num_attrs++];
+    attribute.attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
+    attribute.attr.flags = flags;
+    attribute.mask = mask;
+}
+
+void AddOutputValues(gpio_v2_line_config& config, uint64_t values, uint64_t mask) {
+    if (mask == 0 || config.num_attrs >= GPIO_V2_LINE_NUM_ATTRS_MAX) return;
+    gpio_v2_line_config_attribute& attribute = config.attrs[config.num_attrs++];
+    attribute.attr.id = GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES;
+    attribute.attr.values = values;
+    attribute.mask = mask;
+}
+
+bool GetValues(int fd, uint64_t mask, uint64_t& values) {
+    gpio_v2_line_values request{};
+    request.mask = mask;
+    if (Ioctl(fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &request) != 0) return false;
+    values = request.bits;
+    return true;
+}
+
+bool SetValues(int fd, uint64_t mask, uint64_t values) {
+    gpio_v2_line_values request{};
+    request.mask = mask;
+    request.bits = values;
+    return Ioctl(fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &request) == 0;
+}
+
+bool SetConfig(int fd, const gpio_v2_line_config& config) {
+    gpio_v2_line_config copy = config;
+    return Ioctl(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &copy) == 0;
+}
+
+}  // namespace marlek_linux

@@ -1,0 +1,62 @@
+// GPIO chips and lines through the GPIO character device (the v2 interface of
+// <linux/gpio.h>): finding a chip by path, name or label and a line by offset
+// or name, requesting lines, and driving and reading them. No call waits.
+#ifndef MARLEK_LINUX_GPIO_H
+#define MARLEK_LINUX_GPIO_H
+
+#include <cstdint>
+
+#include <linux/gpio.h>
+
+#include "board_description.h"
+#include "problem.h"
+
+namespace marlek_linux {
+
+inline constexpr const char* CONSUMER = "marlek";
+
+struct Chip {
+    int fd = -1;
+    char path[64] = "";
+    char name[GPIO_MAX_NAME_SIZE] = "";
+    char label[GPIO_MAX_NAME_SIZE] = "";
+    uint32_t lineCount = 0;
+};
+
+// A line found on its chip, with what the kernel says of it now.
+struct FoundLine {
+    uint32_t offset = 0;
+    gpio_v2_line_info info{};
+};
+
+// Opens the chip that spec names (a path, a name such as gpiochip2, or a
+// label). where begins the problem's text ("FILE:LINE: pin 3").
+bool OpenChip(const char* spec, const char* where, Chip& chip, Problem& problem);
+
+// Finds the line that spec names (an offset or a line name) on the chip.
+bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& line, Problem& problem);
+
+// The line as "line 3 \"DIO3\" of gpiochip1 \"marlek-dio\"", for texts.
+void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size);
+
+// A problem unless the line is free: held by another consumer, it is busy.
+bool CheckLineFree(const Chip& chip, const FoundLine& line, const char* where, Problem& problem);
+
+// Requests the lines with the configuration, consumer "marlek"; the request's
+// descriptor in fd. A line taken meanwhile by another consumer is busy.
+bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpio_v2_line_config& config,
+                  const char* where, int& fd, Problem& problem);
+
+// The configuration of lines whose bit in mask is set: flags, and where
+// values is given the output values (bit i for the request's line i).
+void AddAttribute(gpio_v2_line_config& config, uint64_t flags, uint64_t mask);
+void AddOutputValues(gpio_v2_line_config& config, uint64_t values, uint64_t mask);
+
+// One system call each: the values of the request's lines in mask.
+bool GetValues(int fd, uint64_t mask, uint64_t& values);
+bool SetValues(int fd, uint64_t mask, uint64_t values);
+bool SetConfig(int fd, const gpio_v2_line_config& config);
+
+}  // namespace marlek_linux
+
+#endif  // MARLEK_LINUX_GPIO_H

@@ -1,0 +1,51 @@
+// Described lines found on their chips and grouped by chip, so that the lines
+// of one chip are requested, read and driven in one system call.
+#ifndef MARLEK_LINUX_LINE_SET_H
+#define MARLEK_LINUX_LINE_SET_H
+
+#include <array>
+#include <cstdint>
+
+#include "gpio.h"
+
+namespace marlek_linux {
+
+inline constexpr int MAX_SET_LINES = 8;
+
+struct LineGroup {
+    int fd = -1;  // the request, once made
+    Chip chip;    // its descriptor is closed once the request is made
+    int count = 0;
+    std::array<int, MAX_SET_LINES> member{};  // which of the set's lines each request line is
+    std::array<FoundLine, MAX_SET_LINES> lines{};
+};
+
+struct LineSet {
+    int groupCount = 0;
+    std::array<LineGroup, MAX_SET_LINES> groups{};
+};
+
+// The text that begins a problem with line i of a set: "FILE:LINE: pin 3".
+using WhereOf = void (*)(const LineSpec& spec, int index, char* out, size_t size);
+
+// Finds the lines on their chips, checks that no line is named twice and that
+// each is free. The chips stay open for the request; on failure nothing is.
+bool ResolveLines(const LineSpec* specs, int count, WhereOf where, LineSet& set, Problem& problem);
+
+// Requests each group's lines with the configuration that configure gives it,
+// then closes the chips. All or nothing: on failure no line stays requested.
+using ConfigureGroup = void (*)(const LineGroup& group, gpio_v2_line_config& config, const void* context);
+bool RequestSet(LineSet& set, ConfigureGroup configure, const void* context, const char* where, Problem& problem);
+
+// Releases every line of the set and closes what is open.
+void ReleaseSet(LineSet& set);
+
+// The request lines of a group whose set members have their bit set in members.
+uint64_t GroupMask(const LineGroup& group, uint32_t members);
+
+// The set members' bits of a group's request values.
+uint32_t MembersOfValues(const LineGroup& group, uint64_t values);
+
+}  // namespace marlek_linux
+
+#endif  // MARLEK_LINUX_LINE_SET_H

@@ -1,0 +1,46 @@
+#include "problem.h"
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+
+namespace marlek_linux {
+
+namespace {
+
+constexpr std::array<const char*, 17> ERROR_TEXTS{
+    "no error",
+    "digital I/O not initialised",
+    "digital I/O already initialised",
+    "pin out of range",
+    "invalid argument",
+    "unknown error code",
+    "no such device",
+    "unknown error code",
+    "unknown error code",
+    "board description unusable",
+    "GPIO chip not found",
+    "GPIO line not found",
+    "GPIO line busy",
+    "permission denied",
+    "GPIO request failed",
+    "LED cannot be written",
+    "not in the board description",
+};
+
+}  // namespace
+
+const char* ErrorText(uint8_t code) {
+    return code < ERROR_TEXTS.size() ? ERROR_TEXTS[code] : "unknown error code";
+}
+
+bool Fail(Problem& problem, uint8_t code, const char* format, ...) {
+    problem.code = code;
+    va_list args;
+    va_start(args, format);
+    if (std::vsnprintf(problem.text, sizeof problem.text, format, args) < 0) problem.text[0] = '\0';
+    va_end(args);
+    return false;
+}
+
+}  // namespace marlek_linux
