@@ -226,14 +226,17 @@ bool CheckPins(Parser& parser) {
     if (!parser.description.anyPin) return true;
     char missing[32] = "";
     size_t used = 0;
+    int count = 0;
     for (int pin = 0; pin < PIN_COUNT; ++pin) {
         if (parser.description.pins[static_cast<size_t>(pin)].sourceLine != 0) continue;
+        ++count;
         const int wrote = std::snprintf(missing + used, sizeof missing - used, "%s%d", used == 0 ? "" : " ", pin);
         if (wrote > 0) used += static_cast<size_t>(wrote);
     }
     if (used == 0) return true;
     parser.line = 0;
-    return parser.Fail("pins %s are not mapped: map all eight pins, 'pin N CHIP LINE' for each", missing);
+    return parser.Fail("%s %s %s not mapped: map all eight pins, 'pin N CHIP LINE' for each", count == 1 ? "pin" : "pins",
+                       missing, count == 1 ? "is" : "are");
 }
 
 }  // namespace

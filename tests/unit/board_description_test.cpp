@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "board_description.h"
+
+namespace marlek_linux {
+namespace {
+
+const std::string PINS =
+    "pin 0 marlek-dio DIO0\npin 1 marlek-dio DIO1\npin 2 marlek-dio DIO2\npin 3 marlek-dio DIO3\n"
+    "pin 4 /dev/gpiochip3 4\npin 5 gpiochip3 5\npin 6 marlek-dio 6\npin 7 marlek-dio DIO7\n";
+const std::string PAIR = "uart12 line ctl M0\nuart12 line ctl M1\nuart12 rs232 0 0\nuart12 rs485 0 1\nuart12 rs422 1 0\n";
+
+bool Parse(const std::string& text, Description& description, std::string& problem) {
+    char buffer[PROBLEM_SIZE];
+    const bool ok = ParseDescription("board.conf", text.data(), text.size(), description, buffer);
+    problem = buffer;
+    return ok;
+}
+
+TEST(BoardDescription, ReadsEveryKindOfEntry) {
+    static Description d;
+    std::string problem;
+    ASSERT_TRUE(Parse("# a board\n\n" + PINS + "led line ctl LED_GPIO active-low  # lit when low\n\t" + PAIR, d,
+                      problem))
+        << problem;
+    EXPECT_STREQ(d.pins[0].chip, "marlek-dio");
+    EXPECT_STREQ(d.pins[0].line, "DIO0");
+    EXPECT_EQ(d.pins[0].sourceLine, 3);
+    EXPECT_STREQ(d.pins[4].chip, "/dev/gpiochip3");
+    EXPECT_STREQ(d.pins[5].line, "5");
+    EXPECT_EQ(d.led.kind, LedKind::Line);
+    EXPECT_TRUE(d.led.line.activeLow);
+    const PairSpec& pair = d.pairs[0];
+    EXPECT_EQ(pair.lineCount, 2);
+    EXPECT_STREQ(pair.lines[1].line, "M1");
+    // bit i: mode line i
+    EXPECT_EQ(pair.values[0], 0u);
+    EXPECT_EQ(pair.values[1], 2u);
+    EXPECT_EQ(pair.values[2], 1u);
+    EXPECT_EQ(d.pairs[1].lineCount, 0);
+
+    ASSERT_TRUE(Parse("led class marlek:user\r\n", d, problem)) << problem;
+    EXPECT_EQ(d.led.kind, LedKind::Class);
+    EXPECT_STREQ(d.led.className, "marlek:user");
+    EXPECT_FALSE(d.anyPin);
+}
+
+TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
+    const struct {
+        std::string text;
+        const char* problem;
+    } cases[] = {
+        {"", "board.conf: describes nothing"},
+        {"# only a comment\n", "board.conf: describes nothing"},
+        {"pins 0 a b\n", "board.conf:1: unknown entry \"pins\""},
+        {"pin 8 chip 1\n", "board.conf:1: \"8\" is not a pin: the pins are 0 to 7"},
+        {"pin 01 chip 1\n", "\"01\" is not a pin"},
+        {"pin -1 chip 1\n", "\"-1\" is not a pin"},
+        {"pin 0 chip\n", "board.conf:1: expected 'pin N CHIP LINE'"},
+        {"pin 0 chip 1 active-low\n", "expected 'pin N CHIP LINE'"},
+        {"pin 0 a 0\npin 0 a 1\n", "board.conf:2: pin 0 is mapped on line 1 already"},
+        {"pin 0 a 0\n", "board.conf: pins 1 2 3 4 5 6 7 are not mapped"},
+        {PINS.substr(0, PINS.rfind("pin 7")), "board.conf: pin 7 is not mapped"},
+        {"pin 0 " + std::string(300, 'c') + " 1\n", "the chip \"cccc"},
+        {"pin 0 c " + std::string(32, 'l') + "\n", "is longer than 31 characters"},
+        {"led\n", "expected 'led class NAME' or 'led line CHIP LINE [active-low]'"},
+        {"led class ../x\n", "is not an LED name"},
+        {"led class a b\n", "expected 'led class NAME'"},
+        {"led line c 1 inverted\n", "\"inverted\" is not active-low"},
+        {"led class a\nled class b\n", "board.conf:2: the LED is described on line 1 already"},
+        {"uart12 rs232 0\n", "board.conf:1: uart12 rs232 gives values but uart12 has no mode lines"},
+        {"uart34 line c 1\nuart34 rs232 0\nuart34 rs485 1\n", "board.conf:1: uart34 has mode lines but no rs422 values"},
+        {"uart12 line c 1\nuart12 rs232 0 1\nuart12 rs485 1\nuart12 rs422 0\n", "board.conf:2: uart12 rs232 gives 2 values for 1 mode lines"},
+        {"uart12 line c 1\nuart12 rs232 2\n", "board.conf:2: \"2\" is not a line value"},
+        {"uart12 rs232\n", "expected 'uart12 rs232 V...'"},
+        {"uart12 rs485 0\nuart12 rs485 1\n", "board.conf:2: uart12 rs485 is given on line 1 already"},
+        {"uart12 line a 1\nuart12 line a 2\nuart12 line a 3\nuart12 line a 4\nuart12 line a 5\n", "board.conf:5: uart12 has 4 mode lines already"},
+        {"uart12 mode 1\n", "expected 'uart12 line CHIP LINE' or 'uart12 rs232|rs485|rs422 V...'"},
+        {"pin 0 a b c d e f g h i\n", "board.conf:1: too many words"},
+        {"led class a\n" + std::string(1100, '#') + "\n", "board.conf:2: the line is longer than 1024 characters"},
+        {std::string("led class a\0b\n", 14), "board.conf:1: the line holds a NUL byte"},
+    };
+    for (const auto& c : cases) {
+        static Description d;
+        std::string problem;
+        EXPECT_FALSE(Parse(c.text, d, problem)) << c.text;
+        EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << "\n gave: " << problem;
+    }
+}
+
+}  // namespace
+}  // namespace marlek_linux
