@@ -2,12 +2,15 @@
 """Builds the packages and checks that they install what they should, that
 lintian passes them, and that what they install works:
 
-- the two .deb files: marlek-board-tools with the four programs and their
+- the three .deb files: marlek-board-tools with the four programs and their
   manual pages, marlek-board-sim with the simulated library in its own folder,
-  marlek-sim, its manual page and completion. lintian finds no error and no
-  warning in either. Unpacked into an empty folder, nothing carries a library
-  search path, the programs do not start without a board library on the
-  loader's path, and marlek-sim run starts each on the simulated board;
+  marlek-sim, its manual page and completion, marlek-board-linux with the
+  Linux board library where the loader finds it, marlek-board, their manual
+  pages and an example description. lintian finds no error and no warning in
+  any. Unpacked into an empty folder, nothing carries a library search path,
+  the programs do not start without a board library on the loader's path,
+  marlek-sim run starts each on the simulated board, and with the unpacked
+  /usr/lib on the loader's path a program binds the Linux board library;
 - the Windows .zip: the four programs in bin/, the simulated marlek.dll and
   marlek-sim.exe in a folder of their own, README.txt (CRLF) and LICENSE.
   Unpacked, a program does not start alone, marlek-sim.exe run starts each
@@ -29,6 +32,7 @@ ROOT = os.path.join(HERE, "..", "..")
 WINE_RUN = os.path.join(HERE, "..", "windows", "wine-run")
 TOOLS = "marlek-board-tools"
 SIM = "marlek-board-sim"
+LINUX = "marlek-board-linux"
 
 
 def package_files(package):
@@ -42,6 +46,9 @@ DEB_CONTENTS = {
                   + [f"usr/share/man/man1/{program}.1.gz" for program in PROGRAMS] + package_files(TOOLS)),
     SIM: sorted(["usr/bin/marlek-sim", "usr/lib/marlek-sim/libmarlek.so", "usr/share/man/man1/marlek-sim.1.gz",
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
+    LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
+                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf"]
+                  + package_files(LINUX)),
 }
 ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]
                       + ["simulated-board/marlek.dll", "simulated-board/marlek-sim.exe", "README.txt", "LICENSE"])
@@ -111,7 +118,8 @@ def check_debs(build_dir):
 def check_unpacked(root):
     bin_dir = os.path.join(root, "usr", "bin")
     tool = os.path.join(bin_dir, "marlek-sim")
-    for path in [*glob.glob(os.path.join(bin_dir, "*")), *glob.glob(os.path.join(root, "usr", "lib", "*", "*.so"))]:
+    for path in [*glob.glob(os.path.join(bin_dir, "*")), *glob.glob(os.path.join(root, "usr", "lib", "*.so")),
+                 *glob.glob(os.path.join(root, "usr", "lib", "*", "*.so"))]:
         dynamic = subprocess.run(["readelf", "-d", path], capture_output=True, text=True, check=True).stdout
         if "RPATH" in dynamic or "RUNPATH" in dynamic:
             fail(f"{path} carries a library search path")
@@ -122,6 +130,14 @@ def check_unpacked(root):
             fail(f"{program} from the .deb starts without a board library: {alone}")
         if not runs([tool, "run", path]):
             fail(f"marlek-sim run {program} from the .deb does not run: {run([tool, 'run', path])}")
+    # The Linux board library, as the loader would find it installed: the
+    # program binds it and reports the missing description.
+    on_board = clean_env(LD_LIBRARY_PATH=os.path.join(root, "usr", "lib"), MARLEK_BOARD="/nonexistent/board.conf")
+    board = run([os.path.join(bin_dir, "pinio")], env=on_board)
+    if board.returncode != 1 or b"Marlek_DIOInit: board description unusable cannot open" not in board.stdout:
+        fail(f"pinio from the .deb does not report the missing board description: {board}")
+    if not runs([os.path.join(bin_dir, "marlek-board"), "--version"]):
+        fail("marlek-board --version from the .deb does not run")
     # As installed: the program found on PATH.
     on_path = clean_env(PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
     if not runs(["marlek-sim", "run", "pinio"], env=on_path):
