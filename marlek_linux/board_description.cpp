@@ -169,6 +169,44 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         ++pair.lineCount;
         return true;
     }
+    for (int port = 0; port < PAIR_PORTS; ++port) {
+        if (std::strcmp(what, port == 0 ? "tty1" : "tty2") != 0) continue;
+        if (pair.ttyLine[static_cast<size_t>(port)] != 0) {
+            return parser.Fail("%s %s is given on line %d already; keep one of the two", entry, what,
+                               pair.ttyLine[static_cast<size_t>(port)]);
+        }
+        if (tokens.count != 3) return parser.Fail("expected '%s %s TTY', TTY as /dev/ttyS1 or ttyS1", entry, what);
+        const char* tty = tokens.token[2];
+        char path[PATH_TEXT_SIZE];
+        std::snprintf(path, sizeof path, "%s%s", tty[0] == '/' ? "" : "/dev/", tty);
+        if (tty[0] != '/' && std::strchr(tty, '/') != nullptr) {
+            return parser.Fail("\"%s\" is not a tty: give its path (/dev/ttyS1) or its name in /dev (ttyS1)", tty);
+        }
+        if (!CopyToken(parser, "the tty", path, pair.tty[static_cast<size_t>(port)].data(), PATH_TEXT_SIZE)) {
+            return false;
+        }
+        pair.ttyLine[static_cast<size_t>(port)] = parser.line;
+        return true;
+    }
+    if (std::strcmp(what, "rs485-delays") == 0) {
+        if (pair.delaysLine != 0) {
+            return parser.Fail("%s rs485-delays is given on line %d already; keep one of the two", entry,
+                               pair.delaysLine);
+        }
+        const char* before = tokens.count == 4 ? tokens.token[2] : "";
+        const char* after = tokens.count == 4 ? tokens.token[3] : "";
+        if (!IsNumber(before) || !IsNumber(after) || std::strlen(before) > 4 || std::strlen(after) > 4 ||
+            std::strtoul(before, nullptr, 10) > MAX_RS485_DELAY_MS ||
+            std::strtoul(after, nullptr, 10) > MAX_RS485_DELAY_MS) {
+            return parser.Fail("expected '%s rs485-delays BEFORE AFTER', the RTS delays before and after sending "
+                               "in ms, 0 to %u",
+                               entry, MAX_RS485_DELAY_MS);
+        }
+        pair.delayBeforeSend = static_cast<uint32_t>(std::strtoul(before, nullptr, 10));
+        pair.delayAfterSend = static_cast<uint32_t>(std::strtoul(after, nullptr, 10));
+        pair.delaysLine = parser.line;
+        return true;
+    }
     for (int mode = 0; mode < MODE_COUNT; ++mode) {
         if (std::strcmp(what, MODE_ENTRIES[static_cast<size_t>(mode)]) != 0) continue;
         int& given = pair.valuesLine[static_cast<size_t>(mode)];
@@ -192,7 +230,9 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         given = parser.line;
         return true;
     }
-    return parser.Fail("expected '%s line CHIP LINE' or '%s rs232|rs485|rs422 V...'", entry, entry);
+    return parser.Fail("expected '%s line CHIP LINE', '%s rs232|rs485|rs422 V...', '%s tty1|tty2 TTY' or '%s "
+                       "rs485-delays BEFORE AFTER'",
+                       entry, entry, entry, entry);
 }
 
 // What cannot be told line by line: a pair's values against its mode lines.
@@ -217,6 +257,11 @@ bool CheckPairs(Parser& parser) {
                 return parser.Fail("%s %s gives %d values for %d mode lines; give one 0 or 1 for each", entry,
                                    name, pair.valueCount[static_cast<size_t>(mode)], pair.lineCount);
             }
+        }
+        if (pair.delaysLine != 0 && pair.ttyLine[0] == 0 && pair.ttyLine[1] == 0) {
+            parser.line = pair.delaysLine;
+            return parser.Fail("%s rs485-delays is given but %s names no tty; add '%s tty1 TTY'", entry, entry,
+                               entry);
         }
     }
     return true;
@@ -252,6 +297,8 @@ int ModeIndex(SerialMode mode) {
 }
 
 const char* PairEntryName(int pair) { return pair == 0 ? "uart12" : "uart34"; }
+
+bool PairDescribed(const PairSpec& pair) { return pair.lineCount > 0 || pair.ttyLine[0] != 0 || pair.ttyLine[1] != 0; }
 
 bool ParseDescription(const char* path, const char* text, size_t length, Description& description,
                       char (&problem)[PROBLEM_SIZE]) {

@@ -7,6 +7,9 @@
 //   uartNN line CHIP LINE           a mode line of the transceiver of pair
 //                                   uart12 or uart34, in order (1 to 4 of them)
 //   uartNN rs232|rs485|rs422 V...   the mode lines' values (0 or 1) for a mode
+//   uartNN tty1|tty2 TTY            the tty of the pair's first or second port,
+//                                   switched to the kernel's RS-485 mode
+//   uartNN rs485-delays BEFORE AFTER  its RTS delays in ms (default 0 0)
 //
 // CHIP is a chip's device path (/dev/gpiochip2), name (gpiochip2) or label;
 // LINE is a line's offset on the chip or its name.
@@ -32,6 +35,8 @@ inline constexpr size_t LED_NAME_SIZE = 128;
 inline constexpr size_t PROBLEM_SIZE = 6144;
 inline constexpr int MAX_MODE_LINES = 4;
 inline constexpr int MODE_COUNT = 3;  // RS-232, RS-485, RS-422
+inline constexpr int PAIR_PORTS = 2;
+inline constexpr uint32_t MAX_RS485_DELAY_MS = 1000;
 inline constexpr size_t MAX_DESCRIPTION_BYTES = 64 * 1024;
 
 // A GPIO line as the description names it, and where.
@@ -57,7 +62,15 @@ struct PairSpec {
     std::array<uint8_t, MODE_COUNT> values{};  // bit i: the value of mode line i
     std::array<int, MODE_COUNT> valueCount{};
     std::array<int, MODE_COUNT> valuesLine{};  // where each mode's values are; 0: not given
+    std::array<std::array<char, PATH_TEXT_SIZE>, PAIR_PORTS> tty{};  // "" : none named
+    std::array<int, PAIR_PORTS> ttyLine{};
+    uint32_t delayBeforeSend = 0;  // ms
+    uint32_t delayAfterSend = 0;
+    int delaysLine = 0;
 };
+
+// Whether the description says anything of the pair.
+bool PairDescribed(const PairSpec& pair);
 
 struct Description {
     char path[PATH_TEXT_SIZE] = "";

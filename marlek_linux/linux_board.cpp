@@ -8,6 +8,7 @@
 // first use and held until the program ends, so that nothing else changes them
 // meanwhile; the kernel releases them then.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "line_set.h"
 #include "marlek_lib.h"
 #include "problem.h"
+#include "serial_port.h"
 
 namespace marlek_linux {
 namespace {
@@ -379,22 +381,61 @@ bool SetLed(bool on, Problem& problem) {
                 library.description.path, FORMAT_PAGE);
 }
 
+// Appends to the problem's text what had been done before it.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void AddToProblem(Problem& problem, const char* format, ...) {
+    const size_t used = std::strlen(problem.text);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(problem.text + used, sizeof problem.text - used, format, args);
+    va_end(args);
+}
+
+// The pair's mode lines first, then the kernel's mode of each port it names.
 bool SetSerialMode(int pair, SerialMode mode, Problem& problem) {
     if (!Described(problem)) return false;
     const PairSpec& spec = library.description.pairs[static_cast<size_t>(pair)];
     const char* ports = pair == 0 ? "UART 1 and 2" : "UART 3 and 4";
-    if (spec.lineCount == 0) {
+    const char* modeName = marlek_board::SerialModeName(mode);
+    if (!PairDescribed(spec)) {
         return Fail(problem, ERROR_NOT_DESCRIBED,
-                    "%s describes no mode lines for %s; add '%s line CHIP LINE' for each and '%s rs232|rs485|rs422 "
-                    "V...' (see %s)",
-                    library.description.path, ports, PairEntryName(pair), PairEntryName(pair), FORMAT_PAGE);
+                    "%s describes neither mode lines nor ttys for %s; add '%s line CHIP LINE' for each mode line "
+                    "with '%s rs232|rs485|rs422 V...', or '%s tty1 TTY' (see %s)",
+                    library.description.path, ports, PairEntryName(pair), PairEntryName(pair), PairEntryName(pair),
+                    FORMAT_PAGE);
     }
-    char what[64];
-    std::snprintf(what, sizeof what, "%s's mode lines", ports);
-    const uint8_t values = spec.values[static_cast<size_t>(ModeIndex(mode))];
-    return SetHeldLines(library.modeLines[static_cast<size_t>(pair)], library.modeLinesHeld[static_cast<size_t>(pair)],
-                        spec.lines.data(), spec.lineCount, ModeLineWhere, values, false, what,
-                        marlek_board::SerialModeName(mode), problem);
+    if (spec.lineCount > 0) {
+        char what[64];
+        std::snprintf(what, sizeof what, "%s's mode lines", ports);
+        const uint8_t values = spec.values[static_cast<size_t>(ModeIndex(mode))];
+        if (!SetHeldLines(library.modeLines[static_cast<size_t>(pair)],
+                          library.modeLinesHeld[static_cast<size_t>(pair)], spec.lines.data(), spec.lineCount,
+                          ModeLineWhere, values, false, what, modeName, problem)) {
+            return false;
+        }
+    }
+    bool portSwitched = false;
+    for (int port = 0; port < PAIR_PORTS; ++port) {
+        const char* tty = spec.tty[static_cast<size_t>(port)].data();
+        if (tty[0] == '\0') continue;
+        char where[PATH_TEXT_SIZE + 32];
+        std::snprintf(where, sizeof where, "%s:%d: %s tty%d", library.description.path,
+                      spec.ttyLine[static_cast<size_t>(port)], PairEntryName(pair), port + 1);
+        if (SetRs485(tty, mode, spec.delayBeforeSend, spec.delayAfterSend, where, problem)) {
+            portSwitched = true;
+            continue;
+        }
+        if (spec.lineCount > 0) {
+            AddToProblem(problem, "; the pair's mode lines were set for %s already", modeName);
+        } else {
+            AddToProblem(problem, "; the pair has no mode lines");
+        }
+        if (portSwitched) AddToProblem(problem, ", and %s was switched already", spec.tty[0].data());
+        return false;
+    }
+    return true;
 }
 
 LibStatus NullArgument(Operation operation) {

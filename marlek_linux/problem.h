@@ -20,6 +20,7 @@ enum LinuxErrorCode : uint8_t {
     ERROR_GPIO_FAILED = 14,     // the kernel refused a GPIO request
     ERROR_LED_FAILED = 15,      // the LED cannot be written
     ERROR_NOT_DESCRIBED = 16,   // the description does not have what the call needs
+    ERROR_SERIAL_FAILED = 17,   // a serial port cannot be switched
 };
 
 // The operator's text for an error code, shared or the library's own.

@@ -14,6 +14,7 @@
 #include "descriptors.h"
 #include "gpio.h"
 #include "problem.h"
+#include "serial_port.h"
 
 namespace marlek_linux {
 namespace {
@@ -144,13 +145,39 @@ void CheckLed(const Description& description) {
     }
 }
 
+// The kernel's RS-485 mode of each tty the pair names.
+void CheckTtys(const Description& description, int pair) {
+    const PairSpec& spec = description.pairs[static_cast<size_t>(pair)];
+    const char* label = PairEntryName(pair);
+    for (int port = 0; port < PAIR_PORTS; ++port) {
+        const char* tty = spec.tty[static_cast<size_t>(port)].data();
+        if (tty[0] == '\0') continue;
+        serial_rs485 settings{};
+        if (ReadRs485(tty, settings)) {
+            char mode[128];
+            DescribeRs485(settings, mode, sizeof mode);
+            Print("%-8s tty%d %s: %s\n", label, port + 1, tty, mode);
+            continue;
+        }
+        Problem problem;
+        const int error = errno;
+        const uint8_t code = error == EACCES || error == EPERM ? ERROR_PERMISSION : ERROR_SERIAL_FAILED;
+        Fail(problem, code, "%s:%d: %s tty%d: %s%s: %s", description.path, spec.ttyLine[static_cast<size_t>(port)],
+             label, port + 1, tty, error == ENOTTY ? " cannot switch to RS-485, its driver has no RS-485 mode" : "",
+             std::strerror(error));
+        PrintProblem(label, problem);
+    }
+}
+
 void CheckPair(const Description& description, int pair) {
     const PairSpec& spec = description.pairs[static_cast<size_t>(pair)];
     const char* label = PairEntryName(pair);
-    if (spec.lineCount == 0) {
+    if (!PairDescribed(spec)) {
         Print("%-8s not described: uartmode cannot switch %s\n", label, pair == 0 ? "UART 1 and 2" : "UART 3 and 4");
         return;
     }
+    CheckTtys(description, pair);
+    if (spec.lineCount == 0) return;
     for (int i = 0; i < spec.lineCount; ++i) {
         const LineSpec& line = spec.lines[static_cast<size_t>(i)];
         char where[PATH_TEXT_SIZE + 32];

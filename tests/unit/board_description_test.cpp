@@ -41,6 +41,13 @@ TEST(BoardDescription, ReadsEveryKindOfEntry) {
     EXPECT_EQ(pair.values[1], 2u);
     EXPECT_EQ(pair.values[2], 1u);
     EXPECT_EQ(d.pairs[1].lineCount, 0);
+    EXPECT_FALSE(PairDescribed(d.pairs[1]));
+
+    ASSERT_TRUE(Parse("uart34 tty1 ttyAMA0\nuart34 tty2 /dev/ttyS1\nuart34 rs485-delays 0 20\n", d, problem)) << problem;
+    EXPECT_TRUE(PairDescribed(d.pairs[1]));
+    EXPECT_STREQ(d.pairs[1].tty[0].data(), "/dev/ttyAMA0");
+    EXPECT_STREQ(d.pairs[1].tty[1].data(), "/dev/ttyS1");
+    EXPECT_EQ(d.pairs[1].delayAfterSend, 20u);
 
     ASSERT_TRUE(Parse("led class marlek:user\r\n", d, problem)) << problem;
     EXPECT_EQ(d.led.kind, LedKind::Class);
@@ -78,7 +85,13 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         {"uart12 rs232\n", "expected 'uart12 rs232 V...'"},
         {"uart12 rs485 0\nuart12 rs485 1\n", "board.conf:2: uart12 rs485 is given on line 1 already"},
         {"uart12 line a 1\nuart12 line a 2\nuart12 line a 3\nuart12 line a 4\nuart12 line a 5\n", "board.conf:5: uart12 has 4 mode lines already"},
-        {"uart12 mode 1\n", "expected 'uart12 line CHIP LINE' or 'uart12 rs232|rs485|rs422 V...'"},
+        {"uart12 mode 1\n", "expected 'uart12 line CHIP LINE', 'uart12 rs232|rs485|rs422 V...', 'uart12 tty1|tty2 TTY'"},
+        {"uart12 tty1 a/b\n", "\"a/b\" is not a tty"},
+        {"uart12 tty3 ttyS0\n", "expected 'uart12 line CHIP LINE'"},
+        {"uart12 tty1 ttyS0\nuart12 tty1 ttyS1\n", "board.conf:2: uart12 tty1 is given on line 1 already"},
+        {"uart12 tty1 ttyS0\nuart12 rs485-delays 1001 0\n", "board.conf:2: expected 'uart12 rs485-delays BEFORE AFTER'"},
+        {"uart12 tty1 ttyS0\nuart12 rs485-delays 1\n", "expected 'uart12 rs485-delays BEFORE AFTER'"},
+        {"uart34 rs485-delays 1 1\n", "board.conf:1: uart34 rs485-delays is given but uart34 names no tty"},
         {"pin 0 a b c d e f g h i\n", "board.conf:1: too many words"},
         {"led class a\n" + std::string(1100, '#') + "\n", "board.conf:2: the line is longer than 1024 characters"},
         {std::string("led class a\0b\n", 14), "board.conf:1: the line holds a NUL byte"},
