@@ -77,6 +77,11 @@ bool SetRs485(const char* tty, marlek_board::SerialMode mode, uint32_t delayBefo
                          SER_RS485_RTS_ON_SEND;
         settings.delay_rts_before_send = delayBeforeSend;
         settings.delay_rts_after_send = delayAfterSend;
+    } else if ((settings.flags & SER_RS485_ENABLED) == 0) {
+        // Out of RS-485 already: nothing to switch, even on a driver that
+        // could not switch at all.
+        CloseDescriptor(fd);
+        return true;
     } else {
         settings.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
     }
