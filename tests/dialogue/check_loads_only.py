@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Checks which libraries a program loads, as objdump reads them from the file.
 
-  check_loads_only.py --objdump PATH --program PATH --libraries NAME... [--or-system]
+  check_loads_only.py --objdump PATH --program PATH --libraries NAME... [--or-system] [--exports NAME...]
 
 An ELF program must need exactly the given libraries, and its own code must
 import no function that allocates from the heap. A Windows program must import
 every given DLL and, with --or-system, may import the system's own DLLs beside
-them, nothing else (no C++ runtime, no thread library).
+them, nothing else (no C++ runtime, no thread library). With --exports, an ELF
+library must export exactly the given functions.
 """
 import argparse
 import re
@@ -30,6 +31,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--libraries", nargs="+", required=True)
     parser.add_argument("--or-system", action="store_true")
+    parser.add_argument("--exports", nargs="+")
     args = parser.parse_args()
     headers = objdump(args.objdump, args.program, "-p")
     faults = []
@@ -40,7 +42,11 @@ def main():
         imported = re.findall(r"\*UND\*\s+\S+\s+(?:\S+\s+)?(\S+)$", objdump(args.objdump, args.program, "-T"),
                               re.MULTILINE)
         allocating = sorted(ALLOCATORS.intersection(imported))
-        if allocating:
+        exported = sorted(re.findall(r"\sg\s+DF\s+\.text\s+\S+\s+(?:\S+\s+)?(\S+)$",
+                                     objdump(args.objdump, args.program, "-T"), re.MULTILINE))
+        if args.exports is not None and exported != sorted(args.exports):
+            faults.append(f"exports {', '.join(exported)}; expected {', '.join(sorted(args.exports))} alone")
+        if allocating and args.exports is None:
             faults.append(f"imports {', '.join(allocating)}: the programs allocate nothing on the heap")
     else:
         dlls = re.findall(r"^\s*DLL Name:\s*(\S+)", headers, re.MULTILINE)
