@@ -205,14 +205,40 @@ bool OpenDio(Problem& problem) {
     return true;
 }
 
+// The levels the outputs of a new configuration start at: a pin that is an
+// output already keeps the level last driven on it; a pin that becomes one
+// starts at the level it reads now, so that its line does not change.
+bool StartingLevels(uint8_t outputMask, uint8_t& levels, Problem& problem) {
+    const DigitalIo& dio = library.dio;
+    const uint8_t becoming = static_cast<uint8_t>(outputMask & ~dio.outputMask);
+    levels = dio.drivenLevels;
+    for (int g = 0; g < dio.pins.groupCount; ++g) {
+        const LineGroup& group = dio.pins.groups[static_cast<size_t>(g)];
+        const uint64_t mask = GroupMask(group, becoming);
+        uint64_t values = 0;
+        if (mask == 0) continue;
+        if (!GetValues(group.fd, mask, values)) {
+            char pins[128];
+            DescribeMembers(group, "pins", pins, sizeof pins);
+            return Fail(problem, ERROR_GPIO_FAILED, "cannot read %s before making them outputs: %s; no pin was changed",
+                        pins, std::strerror(errno));
+        }
+        const uint8_t read = static_cast<uint8_t>(MembersOfValues(group, values & mask));
+        levels = marlek_board::DrivenLevels(levels, read, static_cast<uint8_t>(MembersOfValues(group, mask)));
+    }
+    return true;
+}
+
 // Applies a pin configuration to every chip; on a failure, the chips done
 // already are set back, and the text says whether that worked.
 bool ApplyPinConfig(uint8_t outputMask, uint8_t pushPullMask, Problem& problem) {
     DigitalIo& dio = library.dio;
+    uint8_t levels = 0;
+    if (!StartingLevels(outputMask, levels, problem)) return false;
     for (int g = 0; g < dio.pins.groupCount; ++g) {
         const LineGroup& group = dio.pins.groups[static_cast<size_t>(g)];
         gpio_v2_line_config config{};
-        PinConfig(group, outputMask, pushPullMask, dio.drivenLevels, config);
+        PinConfig(group, outputMask, pushPullMask, levels, config);
         if (SetConfig(group.fd, config)) continue;
         const int error = errno;
         char pins[128];
@@ -232,7 +258,7 @@ bool ApplyPinConfig(uint8_t outputMask, uint8_t pushPullMask, Problem& problem) 
     }
     dio.outputMask = outputMask;
     dio.pushPullMask = pushPullMask;
-    dio.drivenLevels = static_cast<uint8_t>(dio.drivenLevels & outputMask);
+    dio.drivenLevels = static_cast<uint8_t>(levels & outputMask);
     return true;
 }
 
