@@ -4,7 +4,11 @@
  *                      killed. LOG appears, empty, once the LED is there.
  *   info CHIP          prints the chip's label and line count, then one line a
  *                      line: "OFFSET NAME CONSUMER FLAGS" ("-" for none).
- *   as-user UID CMD... runs CMD with user and group UID and no other groups. */
+ *   as-user UID CMD... runs CMD with user and group UID and no other groups.
+ *   idle FD SECONDS    waits until the pipe FD is empty and a process that has
+ *                      it as standard input is blocked reading it: exits 0
+ *                      then, 1 if no process has it as standard input, 2 if
+ *                      the time ran out. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -14,6 +18,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -90,10 +98,54 @@ static int as_user(const char *uid_text, char **command) {
     return die(command[0]);
 }
 
+/* Whether a process has the pipe as standard input, and is blocked reading it. */
+static int reader_state(const struct stat *pipe_stat, int *blocked) {
+    DIR *proc = opendir("/proc");
+    if (!proc) return 0;
+    int readers = 0;
+    *blocked = 0;
+    for (struct dirent *entry; (entry = readdir(proc));) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || atoi(entry->d_name) == getpid()) continue;
+        char path[300];
+        struct stat input;
+        snprintf(path, sizeof path, "/proc/%s/fd/0", entry->d_name);
+        if (stat(path, &input) < 0 || input.st_ino != pipe_stat->st_ino || input.st_dev != pipe_stat->st_dev)
+            continue;
+        readers++;
+        snprintf(path, sizeof path, "/proc/%s/syscall", entry->d_name);
+        FILE *file = fopen(path, "r");
+        long number, fd;
+        /* "running" for a process that is not blocked in a system call; a
+         * blocked poll or select is taken as waiting for standard input too
+         * (the shell's read does that), whatever descriptors it names. */
+        if (file && fscanf(file, "%ld 0x%lx", &number, &fd) == 2 &&
+            (((number == SYS_read || number == SYS_readv) && fd == 0) || number == SYS_poll ||
+             number == SYS_ppoll || number == SYS_select || number == SYS_pselect6))
+            *blocked = 1;
+        if (file) fclose(file);
+    }
+    closedir(proc);
+    return readers;
+}
+
+static int idle(int fd, int seconds) {
+    struct stat pipe_stat;
+    if (fstat(fd, &pipe_stat) < 0) return die("the pipe");
+    for (int waited = 0; waited < seconds * 100; waited++) {
+        int unread = 0, blocked;
+        if (ioctl(fd, FIONREAD, &unread) < 0) return die("the pipe");
+        if (!reader_state(&pipe_stat, &blocked)) return 1;
+        if (!unread && blocked) return 0;
+        nanosleep(&(struct timespec){.tv_nsec = 10000000}, NULL);
+    }
+    return 2;
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
     if (argc >= 4 && !strcmp(argv[1], "as-user")) return as_user(argv[2], argv + 3);
-    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND...\n");
+    if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
+    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS\n");
     return 2;
 }

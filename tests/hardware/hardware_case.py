@@ -11,7 +11,8 @@ from dataclasses import dataclass, field
 class Case:
     name: str
     command: str                 # e.g. "pinio", or "as_user 1000 pinio"
-    stdin: str = ""
+    stdin: str = ""              # or a list of input texts and (command, expected output) checks:
+    #                              each check runs while the program waits for input after the text before it
     stdout: str = None           # the exact bytes expected; None: not compared
     status: int = 0
     board: str = None            # a board description, in a file named by MARLEK_BOARD

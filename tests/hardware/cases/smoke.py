@@ -2,7 +2,7 @@
 helpers, and a program's exact bytes through the console."""
 from dialogue_case import INVALID_OPTION
 from hardware_case import SIM_LIBRARY, Case
-from pinio import pinio
+from pinio import pinio, table
 
 LED = "/sys/class/leds/marlek:user/brightness"
 UNUSED_INPUT = "- input"
@@ -26,6 +26,11 @@ CASES = [
     Case("chip_opened_to_user", "as_user 1000 guest-tool info $(chip_device 0) | head -1",
          setup=["chmod 0666 $(chip_device 0)"], stdout="marlek-dio 8\n"),
     Case("pinio_on_sim_library", "pinio", stdin="5\nq\n", stdout=pinio(INVALID_OPTION), env=SIM_LIBRARY),
+    # Checks between inputs run once the program has handled the input before them.
+    Case("checks_while_waiting", "read a; echo $a > seen; read b; echo $a$b", stdin=["x\n", ("cat seen", "x"), "y\n"],
+         stdout="xy\n"),
+    Case("pinio_waiting", "pinio", stdin=["1\n", ("pidof pinio > /dev/null && echo waiting", "waiting"), "q\n"],
+         stdout=pinio(table("1 1 1 1 1 1 1 1")), env=SIM_LIBRARY),
     Case("exit_status", "pinio", stdin="q\n", status=1, stderr="",
          env={**SIM_LIBRARY, "MARLEK_SIM_FAIL": "Marlek_DIOFree"}),
 ]
