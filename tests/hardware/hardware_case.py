@@ -2,7 +2,7 @@
 
 The command, the setup lines and the checks are guest shell lines, with the
 four programs and marlek-board on PATH and the helpers of guest/fixture.sh
-(chip_device, line_value, bank_values, set_pull, set_pulls, line_info,
+(chip_device, sim_dir, line_value, bank_values, set_pull, set_pulls, line_info,
 chip_label, led_brightness, led_log, as_user) defined."""
 from dataclasses import dataclass, field
 
