@@ -1,0 +1,151 @@
+/* The guest's helper, built static on the host, one program with three commands:
+ *   led NAME MAX LOG   creates the uleds LED NAME and appends to LOG, one line
+ *                      each, every brightness the kernel hands back; runs until
+ *                      killed. LOG appears, empty, once the LED is there.
+ *   info CHIP          prints the chip's label and line count, then one line a
+ *                      line: "OFFSET NAME CONSUMER FLAGS" ("-" for none).
+ *   as-user UID CMD... runs CMD with user and group UID and no other groups.
+ *   idle FD SECONDS    waits until the pipe FD is empty and a process that has
+ *                      it as standard input is blocked reading it: exits 0
+ *                      then, 1 if no process has it as standard input, 2 if
+ *                      the time ran out. */
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
+#include <linux/gpio.h>
+#include <linux/uleds.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+static int die(const char *what) {
+    fprintf(stderr, "guest-tool: %s: %s\n", what, strerror(errno));
+    return 2;
+}
+
+static int led(const char *name, int max, const char *log) {
+    struct uleds_user_dev dev = {.max_brightness = max};
+    strncpy(dev.name, name, sizeof dev.name - 1);
+    int fd = open("/dev/uleds", O_RDWR);
+    if (fd < 0) return die("/dev/uleds");
+    if (write(fd, &dev, sizeof dev) != sizeof dev) return die("creating the LED");
+    /* Above the programs' priority: on the guest's one processor each change is
+     * read before the writer goes on, since uleds keeps only the latest. */
+    struct sched_param priority = {.sched_priority = 50};
+    if (sched_setscheduler(0, SCHED_FIFO, &priority) < 0) return die("real-time priority");
+    int brightness;
+    /* The first read is the brightness at registration, not a write. */
+    if (read(fd, &brightness, sizeof brightness) != sizeof brightness) return die("reading the LED");
+    int out = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+    if (out < 0) return die(log);
+    while (read(fd, &brightness, sizeof brightness) == sizeof brightness) {
+        char line[16];
+        int n = snprintf(line, sizeof line, "%d\n", brightness);
+        if (write(out, line, n) != n) return die(log);
+    }
+    return die("reading the LED");
+}
+
+static const struct {
+    unsigned long long flag;
+    const char *name;
+} FLAGS[] = {
+    {GPIO_V2_LINE_FLAG_USED, "used"},
+    {GPIO_V2_LINE_FLAG_INPUT, "input"},
+    {GPIO_V2_LINE_FLAG_OUTPUT, "output"},
+    {GPIO_V2_LINE_FLAG_ACTIVE_LOW, "active-low"},
+    {GPIO_V2_LINE_FLAG_OPEN_DRAIN, "open-drain"},
+    {GPIO_V2_LINE_FLAG_OPEN_SOURCE, "open-source"},
+    {GPIO_V2_LINE_FLAG_BIAS_PULL_UP, "pull-up"},
+    {GPIO_V2_LINE_FLAG_BIAS_PULL_DOWN, "pull-down"},
+    {GPIO_V2_LINE_FLAG_BIAS_DISABLED, "bias-disabled"},
+    {GPIO_V2_LINE_FLAG_EDGE_RISING, "edge-rising"},
+    {GPIO_V2_LINE_FLAG_EDGE_FALLING, "edge-falling"},
+};
+
+static int info(const char *chip) {
+    int fd = open(chip, O_RDONLY);
+    if (fd < 0) return die(chip);
+    struct gpiochip_info chip_info;
+    if (ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &chip_info) < 0) return die("chip info");
+    printf("%s %u\n", chip_info.label, chip_info.lines);
+    for (unsigned offset = 0; offset < chip_info.lines; offset++) {
+        struct gpio_v2_line_info line = {.offset = offset};
+        if (ioctl(fd, GPIO_V2_GET_LINEINFO_IOCTL, &line) < 0) return die("line info");
+        printf("%u %s %s ", offset, line.name[0] ? line.name : "-", line.consumer[0] ? line.consumer : "-");
+        const char *separator = "";
+        for (size_t i = 0; i < sizeof FLAGS / sizeof FLAGS[0]; i++)
+            if (line.flags & FLAGS[i].flag) {
+                printf("%s%s", separator, FLAGS[i].name);
+                separator = ",";
+            }
+        printf("%s\n", *separator ? "" : "-");
+    }
+    return 0;
+}
+
+static int as_user(const char *uid_text, char **command) {
+    uid_t uid = (uid_t)strtoul(uid_text, NULL, 10);
+    if (setgroups(0, NULL) < 0 || setgid(uid) < 0 || setuid(uid) < 0) return die("dropping to the user");
+    execvp(command[0], command);
+    return die(command[0]);
+}
+
+/* Whether a process has the pipe as standard input, and is blocked reading it. */
+static int reader_state(const struct stat *pipe_stat, int *blocked) {
+    DIR *proc = opendir("/proc");
+    if (!proc) return 0;
+    int readers = 0;
+    *blocked = 0;
+    for (struct dirent *entry; (entry = readdir(proc));) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || atoi(entry->d_name) == getpid()) continue;
+        char path[300];
+        struct stat input;
+        snprintf(path, sizeof path, "/proc/%s/fd/0", entry->d_name);
+        if (stat(path, &input) < 0 || input.st_ino != pipe_stat->st_ino || input.st_dev != pipe_stat->st_dev)
+            continue;
+        readers++;
+        snprintf(path, sizeof path, "/proc/%s/syscall", entry->d_name);
+        FILE *file = fopen(path, "r");
+        long number, fd;
+        /* "running" for a process that is not blocked in a system call; a
+         * blocked poll or select is taken as waiting for standard input too
+         * (the shell's read does that), whatever descriptors it names. */
+        if (file && fscanf(file, "%ld 0x%lx", &number, &fd) == 2 &&
+            (((number == SYS_read || number == SYS_readv) && fd == 0) || number == SYS_poll ||
+             number == SYS_ppoll || number == SYS_select || number == SYS_pselect6))
+            *blocked = 1;
+        if (file) fclose(file);
+    }
+    closedir(proc);
+    return readers;
+}
+
+static int idle(int fd, int seconds) {
+    struct stat pipe_stat;
+    if (fstat(fd, &pipe_stat) < 0) return die("the pipe");
+    for (int waited = 0; waited < seconds * 100; waited++) {
+        int unread = 0, blocked;
+        if (ioctl(fd, FIONREAD, &unread) < 0) return die("the pipe");
+        if (!reader_state(&pipe_stat, &blocked)) return 1;
+        if (!unread && blocked) return 0;
+        nanosleep(&(struct timespec){.tv_nsec = 10000000}, NULL);
+    }
+    return 2;
+}
+
+int main(int argc, char **argv) {
+    if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
+    if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
+    if (argc >= 4 && !strcmp(argv[1], "as-user")) return as_user(argv[2], argv + 3);
+    if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
+    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS\n");
+    return 2;
+}

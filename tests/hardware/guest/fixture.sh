@@ -1,0 +1,85 @@
+# The simulated board in the guest, and the helpers that every case's setup,
+# command and checks can call. Banks: 0 is the digital I/O, 1 the control lines.
+SIM_CONFIG=/sys/kernel/config/gpio-sim/marlek
+FIXTURE=/run/fixture
+LED_NAME=marlek:user
+LED_MAX=1
+DIO_LINES="DIO0 DIO1 DIO2 DIO3 DIO4 DIO5 DIO6 DIO7"
+CTL_LINES="UART12_M0 UART12_M1 UART34_M0 UART34_M1 LED_GPIO SPARE5 SPARE6"
+
+# Waits up to 5 s for a path to exist.
+wait_for() {
+    i=0
+    while [ ! -e "$1" ]; do
+        [ $i -ge 250 ] && { echo "fixture: $1 did not appear" >&2; return 1; }
+        sleep 0.02
+        i=$((i + 1))
+    done
+}
+
+fixture_bank() {  # bank number, label, line names
+    bank=$SIM_CONFIG/bank$1
+    mkdir "$bank" && echo "$2" > "$bank/label" && echo 8 > "$bank/num_lines" || return 1
+    shift 2
+    k=0
+    for name in "$@"; do
+        mkdir "$bank/line$k" && echo "$name" > "$bank/line$k/name" || return 1
+        k=$((k + 1))
+    done
+}
+
+fixture_remove() {
+    if [ -f $FIXTURE/led.pid ]; then
+        kill "$(cat $FIXTURE/led.pid)" 2>/dev/null
+        wait "$(cat $FIXTURE/led.pid)" 2>/dev/null
+    fi
+    rm -rf $FIXTURE
+    [ -d $SIM_CONFIG ] || return 0
+    echo 0 > $SIM_CONFIG/live
+    rmdir $SIM_CONFIG/bank*/line*/hog 2>/dev/null
+    rmdir $SIM_CONFIG/bank*/line* $SIM_CONFIG/bank* $SIM_CONFIG
+}
+
+# A fresh board: every pull down, line 7 of bank 1 held by another consumer,
+# and the LED with an empty log.
+fixture_create() {
+    fixture_remove || return 1
+    mkdir -p $FIXTURE $SIM_CONFIG || return 1
+    # shellcheck disable=SC2086
+    fixture_bank 0 marlek-dio $DIO_LINES && fixture_bank 1 marlek-ctl $CTL_LINES || return 1
+    hog=$SIM_CONFIG/bank1/line7/hog
+    mkdir -p "$hog" && echo other-user > "$hog/name" && echo output-high > "$hog/direction" || return 1
+    echo 1 > $SIM_CONFIG/live || return 1
+    for b in 0 1; do
+        chip=$(cat $SIM_CONFIG/bank$b/chip_name)
+        echo "/dev/$chip" > $FIXTURE/bank$b.chip
+        echo "/sys/devices/platform/$(cat $SIM_CONFIG/dev_name)/$chip" > $FIXTURE/bank$b.sim
+        wait_for "/dev/$chip" || return 1
+    done
+    guest-tool led $LED_NAME $LED_MAX $FIXTURE/led.log &
+    echo $! > $FIXTURE/led.pid
+    wait_for $FIXTURE/led.log
+}
+
+# The helpers for the cases.
+chip_device() { cat $FIXTURE/bank"$1".chip; }  # bank -> /dev/gpiochipN
+sim_dir() { cat $FIXTURE/bank"$1".sim; }        # bank -> its sysfs folder with sim_gpioK
+line_value() { cat "$(sim_dir "$1")/sim_gpio$2/value"; }  # bank line -> 0 or 1
+bank_values() {  # bank -> the eight values, line 0 first: "0 0 0 0 0 0 0 1"
+    values=""
+    for k in 0 1 2 3 4 5 6 7; do values="$values${values:+ }$(line_value "$1" $k)"; done
+    echo "$values"
+}
+set_pull() { echo "$3" > "$(sim_dir "$1")/sim_gpio$2/pull"; }  # bank line pull-up|pull-down
+set_pulls() {  # bank byte: pull-up where the byte has a 1, line 0 = bit 0
+    for k in 0 1 2 3 4 5 6 7; do
+        if [ $(($2 >> k & 1)) = 1 ]; then set_pull "$1" $k pull-up; else set_pull "$1" $k pull-down; fi
+    done
+}
+chip_label() { guest-tool info "$(chip_device "$1")" | sed -n '1s/ .*//p'; }
+line_info() {  # bank [line] -> "OFFSET NAME CONSUMER FLAGS" for each line or the one
+    guest-tool info "$(chip_device "$1")" | sed 1d | if [ -n "$2" ]; then grep "^$2 "; else cat; fi
+}
+led_brightness() { cat /sys/class/leds/$LED_NAME/brightness; }
+led_log() { cat $FIXTURE/led.log; }  # every brightness change since the case began, one a line
+as_user() { guest-tool as-user "$@"; }  # uid command... : runs the command as that user and group

@@ -1,0 +1,26 @@
+"""A case run in the guest on the simulated GPIO chips and LED of a real kernel.
+
+The command, the setup lines and the checks are guest shell lines, with the
+four programs and marlek-board on PATH and the helpers of guest/fixture.sh
+(chip_device, sim_dir, line_value, bank_values, set_pull, set_pulls, line_info,
+chip_label, led_brightness, led_log, as_user) defined."""
+from dataclasses import dataclass, field
+
+
+@dataclass
+class Case:
+    name: str
+    command: str                 # e.g. "pinio", or "as_user 1000 pinio"
+    stdin: str = ""              # or a list of input texts and (command, expected output) checks:
+    #                              each check runs while the program waits for input after the text before it
+    stdout: str = None           # the exact bytes expected; None: not compared
+    status: int = 0
+    board: str = None            # a board description, in a file named by MARLEK_BOARD
+    setup: list = field(default_factory=list)   # run as root before the command; must succeed
+    checks: list = field(default_factory=list)  # (command, expected output) after the run
+    env: dict = field(default_factory=dict)
+    stderr: str = None           # None: not compared, shown when the case fails
+
+
+# The environment of a program on the simulated board library in memory.
+SIM_LIBRARY = {"LD_LIBRARY_PATH": "/opt/marlek/sim", "MARLEK_SIM_STATE": "memory"}
