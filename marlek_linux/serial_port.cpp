@@ -45,7 +45,8 @@ bool ReadRs485(const char* tty, serial_rs485& settings) {
     settings = serial_rs485{};
     const int fd = OpenPort(tty);
     if (fd < 0) return false;
-    const bool ok = Ioctl(fd, TIOCGRS485, settings) == 0;
+    serial_rs485 same{};
+    const bool ok = Ioctl(fd, TIOCGRS485, settings) == 0 && Ioctl(fd, TIOCSRS485, same = settings) == 0;
     const int error = errno;
     close(fd);
     errno = error;

@@ -14,8 +14,9 @@
 
 namespace marlek_linux {
 
-// Reads the port's RS-485 settings. False with errno set when the port cannot
-// be opened or its driver has none (ENOTTY).
+// Reads the port's RS-485 settings and writes them back as they are, which
+// changes nothing but tells whether the driver can switch: false with errno
+// set when the port cannot be opened or its driver has no RS-485 mode (ENOTTY).
 bool ReadRs485(const char* tty, serial_rs485& settings);
 
 // Switches the port for the mode, reads the settings back and checks that
