@@ -1,4 +1,4 @@
-/* The guest's helper, built static on the host, one program with three commands:
+/* The guest's helper, built static on the host, one program with five commands:
  *   led NAME MAX LOG   creates the uleds LED NAME and appends to LOG, one line
  *                      each, every brightness the kernel hands back; runs until
  *                      killed. LOG appears, empty, once the LED is there.
@@ -8,12 +8,15 @@
  *   idle FD SECONDS    waits until the pipe FD is empty and a process that has
  *                      it as standard input is blocked reading it: exits 0
  *                      then, 1 if no process has it as standard input, 2 if
- *                      the time ran out. */
+ *                      the time ran out.
+ *   rs485 TTY          prints the tty's RS-485 settings as the kernel reads
+ *                      them: "enabled 1 rts-on-send 1 delays 0 0". */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
 #include <linux/gpio.h>
+#include <linux/serial.h>
 #include <linux/uleds.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -99,6 +102,14 @@ static int as_user(const char *uid_text, char **command) {
 }
 
 /* Whether a process has the pipe as standard input, and is blocked reading it. */
+/* poll and select, which arm64 has only as ppoll and pselect6. */
+static int is_wait(long number) {
+#ifdef SYS_poll
+    if (number == SYS_poll || number == SYS_select) return 1;
+#endif
+    return number == SYS_ppoll || number == SYS_pselect6;
+}
+
 static int reader_state(const struct stat *pipe_stat, int *blocked) {
     DIR *proc = opendir("/proc");
     if (!proc) return 0;
@@ -119,8 +130,7 @@ static int reader_state(const struct stat *pipe_stat, int *blocked) {
          * blocked poll or select is taken as waiting for standard input too
          * (the shell's read does that), whatever descriptors it names. */
         if (file && fscanf(file, "%ld 0x%lx", &number, &fd) == 2 &&
-            (((number == SYS_read || number == SYS_readv) && fd == 0) || number == SYS_poll ||
-             number == SYS_ppoll || number == SYS_select || number == SYS_pselect6))
+            (((number == SYS_read || number == SYS_readv) && fd == 0) || is_wait(number)))
             *blocked = 1;
         if (file) fclose(file);
     }
@@ -141,11 +151,26 @@ static int idle(int fd, int seconds) {
     return 2;
 }
 
+static int rs485(const char *tty) {
+    int fd = open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct serial_rs485 settings;
+    if (fd < 0) return die(tty);
+    memset(&settings, 0, sizeof settings);
+    if (ioctl(fd, TIOCGRS485, &settings) != 0) return die("TIOCGRS485");
+    printf("enabled %u rts-on-send %u delays %u %u\n", settings.flags & SER_RS485_ENABLED ? 1u : 0u,
+           settings.flags & SER_RS485_RTS_ON_SEND ? 1u : 0u, settings.delay_rts_before_send,
+           settings.delay_rts_after_send);
+    close(fd);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
     if (argc >= 4 && !strcmp(argv[1], "as-user")) return as_user(argv[2], argv + 3);
     if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
-    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS\n");
+    if (argc == 3 && !strcmp(argv[1], "rs485")) return rs485(argv[2]);
+    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS"
+                    " | rs485 TTY\n");
     return 2;
 }

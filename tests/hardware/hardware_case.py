@@ -20,6 +20,7 @@ class Case:
     checks: list = field(default_factory=list)  # (command, expected output) after the run
     env: dict = field(default_factory=dict)
     stderr: str = None           # None: not compared, shown when the case fails
+    arch: str = "amd64"          # the guest: amd64 with the fixture, or arm64 without one
 
 
 # The environment of a program on the simulated board library in memory.

@@ -1,0 +1,36 @@
+"""The kernel's RS-485 mode on a real driver: uartmode on the arm64 tree, in an
+arm64 guest whose PL011 (ttyAMA0) has an RS-485 mode and whose console's 8250
+(ttyS0) has none. After each switch the kernel reads the mode back."""
+from hardware_case import Case
+from uartmode import MODE_PROMPT, changed, uartmode
+
+BOARD_PATH = "/tmp/case/board.conf"
+PL011 = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 2 3\n"
+
+
+def kernel_mode(enabled, delays="2 3"):
+    return ("guest-tool rs485 /dev/ttyAMA0", f"enabled {enabled} rts-on-send {enabled} delays {delays}")
+
+
+CASES = [
+    # RS-485, RS-232, RS-485, RS-422: on only for RS-485, RTS high on send, with
+    # the description's delays.
+    Case("pl011_switches", "uartmode",
+         ["5\n", ("guest-tool rs485 /dev/ttyAMA0", "enabled 0 rts-on-send 1 delays 0 0"),
+          "1\n1\n", kernel_mode(1), "1\n0\n", ("guest-tool rs485 /dev/ttyAMA0 | cut -d' ' -f1,2", "enabled 0"),
+          "1\n1\n", kernel_mode(1), "1\n2\n", ("guest-tool rs485 /dev/ttyAMA0 | cut -d' ' -f1,2", "enabled 0"),
+          "q\n"],
+         uartmode(changed(1, 1), changed(1, 0), changed(1, 1), changed(1, 2)), board=PL011, arch="arm64"),
+    Case("pl011_check", "marlek-board", stdout=(
+        f"board description {BOARD_PATH}\npins     not described: the digital I/O cannot be opened\n"
+        "led      not described: userled cannot switch it\nuart12   tty1 /dev/ttyAMA0: RS-485 off\n"
+        "uart34   not described: uartmode cannot switch UART 3 and 4\n"), board=PL011, arch="arm64"),
+    # The 8250 has no RS-485 mode: RS-485 is refused with the port named, and
+    # RS-232 asks nothing of it.
+    Case("8250_refuses", "uartmode", "5\n2\n1\n\n2\n0\nq\n",
+         uartmode(MODE_PROMPT + "MarlekSerialConfig error: serial port mode not switched "
+                  f"{BOARD_PATH}:1: uart34 tty1: /dev/ttyS0 cannot switch to RS-485: its driver has no RS-485 mode "
+                  "(TIOCSRS485: Inappropriate ioctl for device); the pair has no mode lines\n"
+                  "\nPORTS 3 & 4 are not changed to 1 Mode\nEnter to continue\n\n", changed(2, 0)),
+         board="uart34 tty1 /dev/ttyS0\n", arch="arm64"),
+]
