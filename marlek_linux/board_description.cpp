@@ -284,6 +284,33 @@ bool CheckPins(Parser& parser) {
                        missing, count == 1 ? "is" : "are");
 }
 
+// One GPIO line for two things (as the description spells them; the library
+// finds other spellings of one line when it requests them).
+bool CheckLinesApart(Parser& parser) {
+    const Description& d = parser.description;
+    std::array<const LineSpec*, PIN_COUNT + 1 + marlek_board::SERIAL_PAIR_COUNT * MAX_MODE_LINES> lines{};
+    size_t count = 0;
+    for (const LineSpec& pin : d.pins) lines[count++] = &pin;
+    lines[count++] = &d.led.line;
+    for (const PairSpec& pair : d.pairs) {
+        for (int i = 0; i < pair.lineCount; ++i) lines[count++] = &pair.lines[static_cast<size_t>(i)];
+    }
+    for (size_t i = 0; i < count; ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            const LineSpec& a = *lines[i];
+            const LineSpec& b = *lines[j];
+            if (a.sourceLine == 0 || b.sourceLine == 0 || std::strcmp(a.chip, b.chip) != 0 ||
+                std::strcmp(a.line, b.line) != 0) {
+                continue;
+            }
+            parser.line = a.sourceLine > b.sourceLine ? a.sourceLine : b.sourceLine;
+            return parser.Fail("line %s of %s is named on line %d already; give each thing its own line", a.line,
+                               a.chip, a.sourceLine < b.sourceLine ? a.sourceLine : b.sourceLine);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int ModeIndex(SerialMode mode) {
@@ -346,7 +373,7 @@ bool ParseDescription(const char* path, const char* text, size_t length, Descrip
         return parser.Fail("describes nothing: map the pins, the LED or a UART pair's mode lines (see %s)",
                            FORMAT_PAGE);
     }
-    return CheckPins(parser) && CheckPairs(parser);
+    return CheckPins(parser) && CheckPairs(parser) && CheckLinesApart(parser);
 }
 
 const char* DescriptionPath() {

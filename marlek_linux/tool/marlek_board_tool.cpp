@@ -78,13 +78,6 @@ void CheckLine(const char* label, const char* where, const LineSpec& spec, const
     CloseDescriptor(chip.fd);
 }
 
-// Two described entries naming one line are found by the library when it
-// requests them; here each entry is checked on its own, so say it here too.
-bool SameLine(const LineSpec& a, const LineSpec& b) {
-    return a.sourceLine != 0 && b.sourceLine != 0 && std::strcmp(a.chip, b.chip) == 0 &&
-           std::strcmp(a.line, b.line) == 0;
-}
-
 void CheckPins(const Description& description) {
     if (!description.anyPin) {
         Print("%-8s not described: the digital I/O cannot be opened\n", "pins");
@@ -97,13 +90,6 @@ void CheckPins(const Description& description) {
         char where[PATH_TEXT_SIZE + 32];
         std::snprintf(where, sizeof where, "%s:%d: pin %d", description.path, spec.sourceLine, pin);
         CheckLine(label, where, spec, "");
-        for (int other = 0; other < pin; ++other) {
-            if (!SameLine(spec, description.pins[static_cast<size_t>(other)])) continue;
-            Problem problem;
-            Fail(problem, ERROR_DESCRIPTION, "%s: the line is pin %d's already; give each pin its own line", where,
-                 other);
-            PrintProblem(label, problem);
-        }
     }
 }
 

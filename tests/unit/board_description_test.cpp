@@ -93,6 +93,9 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         {"uart12 tty1 ttyS0\nuart12 rs485-delays 1\n", "expected 'uart12 rs485-delays BEFORE AFTER'"},
         {"uart34 rs485-delays 1 1\n", "board.conf:1: uart34 rs485-delays is given but uart34 names no tty"},
         {"pin 0 a b c d e f g h i\n", "board.conf:1: too many words"},
+        {PINS + "led line marlek-dio DIO3\n", "board.conf:9: line DIO3 of marlek-dio is named on line 4 already"},
+        {"uart12 line c 1\nuart12 line c 1\nuart12 rs232 0 0\nuart12 rs485 0 1\nuart12 rs422 1 0\n",
+         "board.conf:2: line 1 of c is named on line 1 already"},
         {"led class a\n" + std::string(1100, '#') + "\n", "board.conf:2: the line is longer than 1024 characters"},
         {std::string("led class a\0b\n", 14), "board.conf:1: the line holds a NUL byte"},
     };
