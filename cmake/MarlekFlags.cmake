@@ -13,11 +13,45 @@ endif()
 # Debian's hardening flags (Linux): a protected stack, checked string and
 # memory functions where the compiler optimises, and every symbol bound at start
 # with the relocations read-only after it, so that a board library that lacks
-# a function stops the program before its first prompt.
-if(NOT WIN32)
-  add_compile_options(-fstack-protector-strong)
-  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
-  add_link_options(-Wl,-z,relro,-z,now)
+# a function stops the program before its first prompt. The caller's flags
+# (CFLAGS, CXXFLAGS and LDFLAGS, or the CMAKE_<LANG>_FLAGS they set) win: each
+# is added only where they say nothing of it, so a packager's
+# -D_FORTIFY_SOURCE=3 or -fstack-protector-all is neither redefined nor undone.
+# Object files and debug information name the source and build folders as '.'
+# and 'build' (unless the caller maps them), so that two builds of one commit
+# give the same programs wherever they are built.
+string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
+foreach(language C CXX)
+  set(caller " ${CMAKE_${language}_FLAGS} ${CMAKE_${language}_FLAGS_${build_type}} ")
+  set(only "$<COMPILE_LANGUAGE:${language}>")
+  if(NOT caller MATCHES " -f(file|debug)-prefix-map=")
+    # The build folder last, as the last map that matches is taken: it may lie
+    # inside the source folder.
+    add_compile_options($<${only}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>
+                        $<${only}:-ffile-prefix-map=${PROJECT_BINARY_DIR}=build>)
+  endif()
+  if(NOT WIN32)
+    if(NOT caller MATCHES " -f(no-)?stack-protector")
+      add_compile_options($<${only}:-fstack-protector-strong>)
+    endif()
+    if(NOT caller MATCHES "[ ,]-[DU] ?_FORTIFY_SOURCE")
+      add_compile_definitions($<$<AND:${only},$<NOT:$<CONFIG:Debug>>>:_FORTIFY_SOURCE=2>)
+    endif()
+  endif()
+endforeach()
+set(caller " ${CMAKE_EXE_LINKER_FLAGS} ${CMAKE_SHARED_LINKER_FLAGS} ")
+if(WIN32)
+  # The .exe and .dll headers carry no link time.
+  if(NOT caller MATCHES "insert-timestamp")
+    add_link_options(-Wl,--no-insert-timestamp)
+  endif()
+else()
+  if(NOT caller MATCHES "relro")
+    add_link_options(-Wl,-z,relro)
+  endif()
+  if(NOT caller MATCHES "-z[ ,]*(-Wl,)?(now|lazy)")
+    add_link_options(-Wl,-z,now)
+  endif()
 endif()
 
 # The programs' own code (the four programs, and the console and digital I/O

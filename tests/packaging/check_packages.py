@@ -12,18 +12,29 @@ lintian passes them, and that what they install works:
   marlek-sim run starts each on the simulated board, and with the unpacked
   /usr/lib on the loader's path a program binds the Linux board library;
 - the Windows .zip: the four programs in bin/, the simulated marlek.dll and
-  marlek-sim.exe in a folder of their own, README.txt (CRLF) and LICENSE.
+  marlek-sim.exe in a folder of their own, README.txt and LICENSE (CRLF).
   Unpacked, a program does not start alone, marlek-sim.exe run starts each
-  under Wine, and a program starts once a marlek.dll is put beside it.
+  under Wine, and a program starts once a marlek.dll is put beside it;
+- both are reproducible: packed again a second later they are the same bytes,
+  the .deb files' times are the last commit's, and the simulated library, the
+  manual pages and the changelog built in another folder are those packed;
+- a packager's flags win: with dpkg-buildflags' flags, _FORTIFY_SOURCE=3
+  among them, the library and a program build without a warning, the
+  caller's _FORTIFY_SOURCE the only one.
 
   check_packages.py LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
 """
 import glob
+import io
 import os
+import re
+import shlex
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
+import time
 import zipfile
 
 PROGRAMS = ["pinio", "pindrive", "uartmode", "userled"]
@@ -57,6 +68,27 @@ ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]
 def build_packages(build_dir, out_dir, pattern):
     subprocess.run(["cpack", "-B", out_dir], cwd=build_dir, check=True, stdout=subprocess.DEVNULL)
     return sorted(glob.glob(os.path.join(out_dir, pattern)))
+
+
+def check_repacked(build_dir, packages):
+    """Packed again a second later, the packages are the same bytes."""
+    time.sleep(1.1)
+    with tempfile.TemporaryDirectory() as again:
+        repacked = build_packages(build_dir, again, "*" + os.path.splitext(packages[0])[1])
+        if [os.path.basename(package) for package in repacked] != [os.path.basename(package) for package in packages]:
+            fail(f"packed again, cpack made {repacked} instead of {packages}")
+        for first, second in zip(packages, repacked):
+            with open(first, "rb") as one, open(second, "rb") as other:
+                if one.read() != other.read():
+                    fail(f"{os.path.basename(first)} differs when packed again a second later")
+
+
+def source_date_epoch():
+    """The packages' time: SOURCE_DATE_EPOCH, or the last commit's."""
+    if "SOURCE_DATE_EPOCH" in os.environ:
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    return int(subprocess.run(["git", "-C", ROOT, "log", "-1", "--format=%ct"], capture_output=True, text=True,
+                              check=True).stdout)
 
 
 def clean_env(**extra):
@@ -106,13 +138,23 @@ def check_debs(build_dir):
         lintian = subprocess.run(["lintian", "--fail-on", "error,warning", *packages], capture_output=True, text=True)
         if lintian.returncode != 0:
             fail(f"lintian fails the packages:\n{lintian.stdout}{lintian.stderr}")
+        check_repacked(build_dir, packages)
+        for package in packages:
+            data = subprocess.run(["dpkg-deb", "--fsys-tarfile", package], capture_output=True, check=True).stdout
+            with tarfile.open(fileobj=io.BytesIO(data)) as archive:
+                times = {member.mtime for member in archive}
+            if times != {source_date_epoch()}:
+                fail(f"{os.path.basename(package)} holds files of the times {sorted(times)}, "
+                     f"not {source_date_epoch()} alone")
 
         root = os.path.join(work, "root")
         for package in packages:
             subprocess.run(["dpkg-deb", "-x", package, root], check=True)
         check_unpacked(root)
-    print(f"{' and '.join(os.path.basename(package) for package in packages)}: lintian-clean; unpacked, "
-          "the programs need a board library and marlek-sim run starts each")
+        check_other_builds(root)
+    print(f"{' and '.join(os.path.basename(package) for package in packages)}: lintian-clean, reproducible; "
+          "unpacked, the programs need a board library and marlek-sim run starts each; "
+          "the packager's flags build without a warning")
 
 
 def check_unpacked(root):
@@ -144,6 +186,56 @@ def check_unpacked(root):
         fail("marlek-sim run pinio does not find pinio on PATH")
 
 
+def dpkg_buildflags(fortify):
+    """A Debian packager's flags: dpkg-buildflags' with CPPFLAGS in CXXFLAGS, at a level of _FORTIFY_SOURCE."""
+    listing = subprocess.run(["dpkg-buildflags", "--export=sh"], cwd=ROOT, capture_output=True, text=True,
+                             check=True).stdout
+    flags = dict(shlex.split(line)[1].split("=", 1) for line in listing.splitlines() if line.startswith("export "))
+    cppflags = re.sub(r"-D_FORTIFY_SOURCE=\d", f"-D_FORTIFY_SOURCE={fortify}", flags["CPPFLAGS"])
+    return {"CFLAGS": flags["CFLAGS"], "CXXFLAGS": f"{flags['CXXFLAGS']} {cppflags}", "LDFLAGS": flags["LDFLAGS"]}
+
+
+# The simulated library and pinio built in a folder of their own: (how, the
+# caller's flags, the one level of _FORTIFY_SOURCE each compilation has, whether
+# what is built is what the .deb files hold).
+OTHER_BUILDS = [
+    ("with no flags", {}, "2", True),
+    ("with dpkg-buildflags' flags and _FORTIFY_SOURCE=3", dpkg_buildflags(3), "3", False),
+]
+# What the .deb files hold of such a build, and where it is built (the library
+# first: it is stripped before it is compared).
+BUILT_ALIKE = [
+    ("usr/lib/marlek-sim/libmarlek.so", "marlek_sim/libmarlek.so"),
+    ("usr/share/man/man1/pinio.1.gz", "man/pinio.1.gz"),
+    ("usr/share/doc/marlek-board-tools/changelog.Debian.gz", "packaging/changelog.Debian.gz"),
+]
+
+
+def check_other_builds(root):
+    for how, flags, fortify, alike in OTHER_BUILDS:
+        env = {key: value for key, value in os.environ.items() if key not in ("CFLAGS", "CXXFLAGS", "LDFLAGS")}
+        with tempfile.TemporaryDirectory() as build:
+            steps = [["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                      "-DMARLEK_BUILD_TESTS=OFF", "-DMARLEK_BUILD_BENCH=OFF"],
+                     ["cmake", "--build", build, "-j", "2", "--target", "marlek", "pinio", "man_pages",
+                      "debian_changelog"]]
+            for step in steps:
+                result = subprocess.run(step, env={**env, **flags}, capture_output=True, text=True)
+                if result.returncode != 0 or "warning" in result.stdout + result.stderr:
+                    fail(f"built {how}, {' '.join(step[:2])} fails or warns:\n{result.stdout}{result.stderr}")
+            commands = subprocess.run(["ninja", "-C", build, "-t", "commands", "pinio"], capture_output=True,
+                                      text=True, check=True).stdout
+            for command in (line for line in commands.splitlines() if " -c " in line):
+                if re.findall(r"-D_FORTIFY_SOURCE=(\w*)", command) != [fortify]:
+                    fail(f"built {how}, a compilation does not define _FORTIFY_SOURCE={fortify} once: {command}")
+            if alike:
+                subprocess.run(["strip", os.path.join(build, BUILT_ALIKE[0][1])], check=True)  # as CPack does
+                for packed, built in BUILT_ALIKE:
+                    with open(os.path.join(root, packed), "rb") as one, open(os.path.join(build, built), "rb") as other:
+                        if one.read() != other.read():
+                            fail(f"{packed} built in another folder differs from the one packed")
+
+
 def windows_path(path):
     """A POSIX path as a Windows program under Wine sees it, on drive Z:."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -166,8 +258,9 @@ def check_zip(build_dir):
         if readme.count(b"\n") == 0 or readme.count(b"\n") != readme.count(b"\r\n"):
             fail("README.txt in the .zip does not end its lines with CRLF")
         with open(os.path.join(top, "LICENSE"), "rb") as shipped, open(os.path.join(ROOT, "LICENSE"), "rb") as kept:
-            if shipped.read() != kept.read():
-                fail("LICENSE in the .zip is not the project's")
+            if shipped.read() != kept.read().replace(b"\n", b"\r\n"):
+                fail("LICENSE in the .zip is not the project's with CRLF line ends")
+        check_repacked(build_dir, packages)
 
         wine = [WINE_RUN, os.path.join(build_dir, "wineprefix")]
         tool = os.path.join(top, "simulated-board", "marlek-sim.exe")
@@ -181,7 +274,8 @@ def check_zip(build_dir):
         shutil.copy(os.path.join(top, "simulated-board", "marlek.dll"), os.path.join(top, "bin"))
         if not runs(wine + [programs["pinio"]]):
             fail("pinio.exe from the .zip does not run with a marlek.dll beside it")
-    print(f"{os.path.basename(packages[0])}: laid out as expected; marlek-sim.exe run starts each program")
+    print(f"{os.path.basename(packages[0])}: laid out as expected, reproducible; "
+          "marlek-sim.exe run starts each program")
 
 
 def main():
