@@ -20,8 +20,12 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from qemu_user import skip_what_qemu_user_cannot_run  # noqa: E402
+
 PROGRAMS = {}
-EMULATOR = []  # what runs the programs, under Wine for the Windows build
+EMULATOR = []  # what runs the programs: Wine for the Windows build, qemu-user for the arm64 build
+WINDOWS = False  # the programs are Windows programs, run under Wine
 TIMEOUT_SECONDS = 120
 RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board"
 BY_HAND_ADVICE = "; remove it by hand if it may go, or set MARLEK_SIM_STATE to a file of your own elsewhere"
@@ -186,7 +190,7 @@ class Refusals(BoardCase):
 
     def test_unusable_state_is_refused_with_what_is_wrong_and_how_to_reset(self):
         for name, change, text, resettable in self.CASES:
-            if change == "link" and EMULATOR:
+            if change == "link" and WINDOWS:
                 continue  # Wine shows a Windows program the file a Unix link points to, not the link
             if change == "owner" and os.geteuid() != 0:
                 continue  # only root can give a file away
@@ -200,7 +204,7 @@ class Refusals(BoardCase):
                 elif change == "owner":
                     os.chown(self.state, 4321, 4321)
                     # Wine gives a file of an unknown Unix user to the anonymous logon.
-                    text = text.format(owner="NT AUTHORITY\\ANONYMOUS LOGON" if EMULATOR else "user 4321")
+                    text = text.format(owner="NT AUTHORITY\\ANONYMOUS LOGON" if WINDOWS else "user 4321")
                 else:
                     with open(self.state, "rb") as file:
                         data = change(bytearray(file.read()))
@@ -239,7 +243,7 @@ class BadConditions(BoardCase):
             ({"MARLEK_SIM_TRACE": self.state}, "it is the board state file"),
             ({"MARLEK_SIM_STATE": os.path.join(self.work, "no", "board")}, "cannot create a file beside "),
         ]
-        if not EMULATOR:
+        if not WINDOWS:
             os.mkfifo(fifo)  # no reader: opening it must not wait for one
             cases.append(({"MARLEK_SIM_TRACE": fifo}, "it is not a regular file"))
         for env, problem in cases:
@@ -249,22 +253,22 @@ class BadConditions(BoardCase):
                 (variable, value), = env.items()
                 report = f"Marlek_DIOInit: simulator setting invalid {variable}={value}: {problem}"
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
-                self.assertEqual(sorted(os.listdir(self.work)), ["fifo"] if not EMULATOR else [])
+                self.assertEqual(sorted(os.listdir(self.work)), ["fifo"] if not WINDOWS else [])
 
     def test_closed_standard_streams_never_reach_the_board(self):
-        if EMULATOR:
+        if WINDOWS:
             self.skipTest("descriptors are a POSIX matter")
         written, untouched = bits("1 0 1 0 0 1 0 1"), ["1"] * 8
         cases = [  # the command, the stream closed, its status, the board's DATA after it
-            ([PROGRAMS["pinio"]], "1", 0, written),  # closed output: the output is lost
-            ([PROGRAMS["pinio"]], "0", 0, untouched),  # closed input: end of input, as q
-            ([PROGRAMS["pinio"]], "2", 0, written),
-            ([PROGRAMS["tool"], "fail", "Nope"], "2", 2, untouched),
-            ([PROGRAMS["tool"], "show"], "1", 1, untouched),  # output it cannot write
-            ([PROGRAMS["tool"], "set-inputs", "0x5A"], "1", 0, bits("0 1 0 1 1 0 1 0")),
+            ([*EMULATOR, PROGRAMS["pinio"]], "1", 0, written),  # closed output: the output is lost
+            ([*EMULATOR, PROGRAMS["pinio"]], "0", 0, untouched),  # closed input: end of input, as q
+            ([*EMULATOR, PROGRAMS["pinio"]], "2", 0, written),
+            ([*EMULATOR, PROGRAMS["tool"], "fail", "Nope"], "2", 2, untouched),
+            ([*EMULATOR, PROGRAMS["tool"], "show"], "1", 1, untouched),  # output it cannot write
+            ([*EMULATOR, PROGRAMS["tool"], "set-inputs", "0x5A"], "1", 0, bits("0 1 0 1 1 0 1 0")),
         ]
         for command, stream, status, data in cases:
-            with self.subTest(command=command[1:], closed=stream):
+            with self.subTest(command=command[len(EMULATOR) + 1:], closed=stream):
                 self.tool("reset")
                 answers = b"3\n165\nq\nq\n"  # pinio: write byte 165
                 result = subprocess.run(["sh", "-c", f'exec "$@" {stream}>&-', "sh", *command], input=answers,
@@ -272,7 +276,7 @@ class BadConditions(BoardCase):
                 self.assertEqual(result.returncode, status, result.stderr.decode())
                 self.assertEqual(self.shown("DATA"), data)  # the board file is whole and as the command left it
         with open("/dev/full", "wb") as full:
-            result = subprocess.run([PROGRAMS["tool"], "show"], stdout=full, stderr=subprocess.PIPE, env=self.env)
+            result = subprocess.run([*EMULATOR, PROGRAMS["tool"], "show"], stdout=full, stderr=subprocess.PIPE, env=self.env)
         self.assertEqual((result.returncode, result.stderr),
                          (1, b"marlek-sim: cannot write the output: No space left on device\n"))
 
@@ -510,7 +514,7 @@ class Watch(BoardCase):
         self.assertIn(f"unusable: {self.state} holds board state of version 7", errors.decode())
 
     def test_a_quiet_board_costs_next_to_no_processor_time(self):
-        if EMULATOR:
+        if WINDOWS:
             self.skipTest("the processor time of a process under Wine is Wine's")
         import resource
         self.tool("reset")
@@ -522,7 +526,7 @@ class Watch(BoardCase):
         self.assertLess(used, 0.1)
 
     def test_the_live_view_on_a_terminal(self):
-        if EMULATOR:
+        if WINDOWS:
             self.skipTest("the live view is tested on a Linux terminal")
         import fcntl
         import pty
@@ -544,7 +548,7 @@ class Watch(BoardCase):
         self.addCleanup(os.close, side)
         resize(30, 100)
         before = termios.tcgetattr(side)
-        process = subprocess.Popen([PROGRAMS["tool"], "watch"], stdin=side, stdout=side, stderr=side, env=self.env)
+        process = subprocess.Popen([*EMULATOR, PROGRAMS["tool"], "watch"], stdin=side, stdout=side, stderr=side, env=self.env)
         self.addCleanup(stop, process)
         screen = bytearray()
         shows(rb"DATA:(\t1){8}\r\n")
@@ -569,8 +573,11 @@ def main():
         parser.add_argument(f"--{name}", required=True)
     parser.add_argument("--emulator", nargs="+", default=[])
     args, rest = parser.parse_known_args()
+    global WINDOWS
     EMULATOR.extend(args.emulator)
     del args.emulator
+    WINDOWS = args.tool.endswith(".exe")
+    skip_what_qemu_user_cannot_run(EMULATOR, globals())
     PROGRAMS.update(vars(args))
     unittest.main(argv=[sys.argv[0], *rest])
 

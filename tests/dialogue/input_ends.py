@@ -3,7 +3,7 @@
 of its prompts when the input ends there, and when 10,000 lines of junk
 follow instead.
 
-  input_ends.py --name PROGRAM --program PATH
+  input_ends.py --name PROGRAM --program PATH [--emulator CMD...]
 
 Each prompt is reached by the typed answers in PROMPTS, with failures injected
 where the prompt is the wait after a failed call. The program must end with the
@@ -88,13 +88,13 @@ def junk_lines(seed):
     return "".join(lines)
 
 
-def check(name, program, stdin, env, expect_dio_end, frees_fail):
+def check(name, command, stdin, env, expect_dio_end, frees_fail):
     with tempfile.TemporaryFile() as typed:
         typed.write(stdin.encode("latin-1"))
         typed.seek(0)
         started = time.monotonic()
         try:
-            result = subprocess.run([program], stdin=typed, capture_output=True, env=board_environment(**env),
+            result = subprocess.run(command, stdin=typed, capture_output=True, env=board_environment(**env),
                                     timeout=SECONDS_ALLOWED)
         except subprocess.TimeoutExpired:
             return [f"{name}: did not end within {SECONDS_ALLOWED} s"]
@@ -121,13 +121,15 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--name", required=True, choices=sorted(PROMPTS))
     parser.add_argument("--program", required=True)
+    parser.add_argument("--emulator", nargs=argparse.REMAINDER, default=[])
     args = parser.parse_args()
+    command = args.emulator + [args.program]
     expect_dio_end = args.name in ("pinio", "pindrive")
     problems = []
     for seed, (prompt, answers, env) in enumerate(PROMPTS[args.name]):
         frees_fail = "Marlek_DIOFree" in env.get("MARLEK_SIM_FAIL", "")
-        problems += check(f"{prompt}, end of input", args.program, answers, env, expect_dio_end, frees_fail)
-        problems += check(f"{prompt}, {JUNK_LINES} junk lines", args.program, answers + junk_lines(seed), env,
+        problems += check(f"{prompt}, end of input", command, answers, env, expect_dio_end, frees_fail)
+        problems += check(f"{prompt}, {JUNK_LINES} junk lines", command, answers + junk_lines(seed), env,
                           expect_dio_end, frees_fail)
     for problem in problems:
         print(problem)

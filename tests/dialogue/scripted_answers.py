@@ -7,7 +7,7 @@ unfilled. Each case checks the lines the program prints, its status and an
 empty standard error; together they also check that the library follows the
 layout of its control block, on which fuzzing relies.
 
-  scripted_answers.py --library-dir DIR --program NAME=PATH...
+  scripted_answers.py --library-dir DIR --program NAME=PATH... [--emulator CMD...]
 """
 import argparse
 import os
@@ -47,6 +47,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--library-dir", required=True)
     parser.add_argument("--program", action="append", required=True, metavar="NAME=PATH")
+    parser.add_argument("--emulator", nargs=argparse.REMAINDER, default=[])
     args = parser.parse_args()
     programs = dict(entry.split("=", 1) for entry in args.program)
     env = {key: value for key, value in os.environ.items() if not key.startswith("MARLEK_")}
@@ -54,7 +55,7 @@ def main():
     failures = 0
     for name, program, block, typed, lines, status in CASES:
         data = bytes([len(block)] + block) + typed.encode("latin-1")
-        result = subprocess.run([programs[program]], input=data, capture_output=True, env=env, timeout=60)
+        result = subprocess.run([*args.emulator, programs[program]], input=data, capture_output=True, env=env, timeout=60)
         output = result.stdout.decode("latin-1")
         problems = [f"missing {line!r}" for line in lines if line not in output]
         if result.returncode != status:

@@ -4,7 +4,7 @@ typed ahead before each menu read: after a failed call the wait takes one
 character, and the rest of that line and any line typed after it are dropped,
 so the next menu answer is the one typed at the menu.
 
-  tty_discard.py --program PATH --answers LINES --fail OPERATION
+  tty_discard.py --program PATH --answers LINES --fail OPERATION [--emulator CMD...]
 """
 import argparse
 import os
@@ -42,13 +42,14 @@ def main():
     parser.add_argument("--answers", required=True,
                         help="the port, choice and answers up to the failed call, separated by |")
     parser.add_argument("--fail", required=True)
+    parser.add_argument("--emulator", nargs=argparse.REMAINDER, default=[])
     args = parser.parse_args()
 
     terminal, program_side = pty.openpty()
     attributes = termios.tcgetattr(program_side)
     attributes[3] &= ~termios.ECHO
     termios.tcsetattr(program_side, termios.TCSANOW, attributes)
-    process = subprocess.Popen([args.program], stdin=program_side, stdout=subprocess.PIPE,
+    process = subprocess.Popen([*args.emulator, args.program], stdin=program_side, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, env=board_environment(MARLEK_SIM_FAIL=args.fail))
     os.close(program_side)
     output = bytearray()

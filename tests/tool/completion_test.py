@@ -3,7 +3,7 @@
 knows every command that marlek-sim --help lists and every operation that
 marlek-sim fail takes.
 
-  completion_test.py --completion FILE --tool PATH
+  completion_test.py --completion FILE --tool PATH [--emulator CMD...]
 """
 import argparse
 import os
@@ -25,17 +25,17 @@ def offered(completion, words, path):
     return sorted(set(result.stdout.split()))
 
 
-def tool_commands(tool):
+def tool_commands(tool_command):
     """The first word of each command in the commands section of --help."""
-    usage = subprocess.run([tool, "--help"], capture_output=True, text=True, check=True).stdout
+    usage = subprocess.run([*tool_command, "--help"], capture_output=True, text=True, check=True).stdout
     section = usage.split("commands:\n", 1)[1].split("\n\n", 1)[0]
     return sorted({line.split()[0] for line in section.splitlines() if re.match(r"^  \S", line)})
 
 
-def tool_operations(tool):
+def tool_operations(tool_command):
     with tempfile.TemporaryDirectory() as work:
         env = {**os.environ, "MARLEK_SIM_STATE": os.path.join(work, "board")}
-        refused = subprocess.run([tool, "fail", "no-such-operation"], capture_output=True, text=True, env=env)
+        refused = subprocess.run([*tool_command, "fail", "no-such-operation"], capture_output=True, text=True, env=env)
     return sorted(set(OPERATION.findall(refused.stderr)))
 
 
@@ -43,9 +43,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--completion", required=True)
     parser.add_argument("--tool", required=True)
+    parser.add_argument("--emulator", nargs=argparse.REMAINDER, default=[])
     args = parser.parse_args()
-    commands = tool_commands(args.tool)
-    operations = tool_operations(args.tool)
+    commands = tool_commands([*args.emulator, args.tool])
+    operations = tool_operations([*args.emulator, args.tool])
     if len(operations) != 11:
         print(f"cannot read the operations from marlek-sim fail: {operations}")
         return 1

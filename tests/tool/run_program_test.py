@@ -15,9 +15,16 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from qemu_user import skip_what_qemu_user_cannot_run, under_qemu_user  # noqa: E402
+
 ARGS = None
-EMULATOR = []  # what runs the programs, under Wine for the Windows build
+EMULATOR = []  # what runs the programs: Wine for the Windows build, qemu-user for the arm64 build
 WINDOWS = False
+# What marlek-sim run is given before a program of the build. Under qemu-user
+# that is the emulator, a program of this machine's that the kernel starts
+# for it; under Wine a Windows program starts Windows programs itself.
+STARTS = []
 TIMEOUT_SECONDS = 120
 
 
@@ -50,13 +57,13 @@ class RunProgram(unittest.TestCase):
         ]
         for env, answers, status, shown in cases:
             with self.subTest(env=env):
-                code, out, err = self.run_tool("run", ARGS.pinio, stdin=answers, env=env)
+                code, out, err = self.run_tool("run", *STARTS, ARGS.pinio, stdin=answers, env=env)
                 self.assertEqual(code, status, err)
                 self.assertIn(shown, out)
 
     def test_arguments_arrive_whole_and_the_status_comes_back(self):
         arguments = ["plain", "two words", 'a "quoted" word', "back\\slash\\", "", "tab\there", "-h"]
-        code, out, err = self.run_tool("run", ARGS.print_args, *arguments)
+        code, out, err = self.run_tool("run", *STARTS, ARGS.print_args, *arguments)
         self.assertEqual(code, len(arguments), err)
         self.assertEqual(self.printed(out, "arg:"), arguments)
 
@@ -75,7 +82,7 @@ class RunProgram(unittest.TestCase):
         for before, after in cases:
             with self.subTest(before=before):
                 env = {} if before is None else {"LD_LIBRARY_PATH": before}
-                code, out, err = self.run_tool("run", ARGS.print_args, env=env)
+                code, out, err = self.run_tool("run", *STARTS, ARGS.print_args, env=env)
                 self.assertEqual(self.printed(out, "path:"), [after], err)
 
     def test_a_name_is_looked_up_on_path(self):
@@ -116,7 +123,7 @@ class RunProgram(unittest.TestCase):
 
 
 def main():
-    global ARGS, EMULATOR, WINDOWS
+    global ARGS, EMULATOR, WINDOWS, STARTS
     parser = argparse.ArgumentParser()
     for option in ("--tool", "--pinio", "--print-args", "--library", "--version"):
         parser.add_argument(option, required=True)
@@ -124,6 +131,9 @@ def main():
     ARGS, rest = parser.parse_known_args()
     EMULATOR = ARGS.emulator
     WINDOWS = ARGS.tool.endswith(".exe")
+    if under_qemu_user(EMULATOR):
+        STARTS = EMULATOR
+    skip_what_qemu_user_cannot_run(EMULATOR, globals())
     unittest.main(argv=[sys.argv[0], *rest])
 
 
