@@ -16,7 +16,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # which finds the arm64 loader and C library under the cross C library's root.
 # The root is given in QEMU's environment rather than as its -L option, so
 # that the command has no word that a test's argument parser takes for one of
-# its own options.
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env QEMU_LD_PREFIX=${CMAKE_FIND_ROOT_PATH} /usr/bin/qemu-aarch64)
-endif()
+# its own options. The command is kept in the cache, where
+# tests/packaging/check_packages.py finds it.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env QEMU_LD_PREFIX=${CMAKE_FIND_ROOT_PATH} /usr/bin/qemu-aarch64
+    CACHE STRING "The command that runs the arm64 programs here")

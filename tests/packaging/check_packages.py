@@ -6,24 +6,31 @@ lintian passes them, and that what they install works:
   manual pages, marlek-board-sim with the simulated library in its own folder,
   marlek-sim, its manual page and completion, marlek-board-linux with the
   Linux board library where the loader finds it, marlek-board, their manual
-  pages and an example description. lintian finds no error and no warning in
-  any. Unpacked into an empty folder, nothing carries a library search path,
-  the programs do not start without a board library on the loader's path,
+  pages and an example description, each of the architecture asked for
+  (--architecture; the machine's by default) and depending on that
+  architecture's libc6. lintian finds no error and no warning in any.
+  Unpacked into an empty folder, nothing carries a library search path, the
+  programs do not start without a board library on the loader's path,
   marlek-sim run starts each on the simulated board, and with the unpacked
-  /usr/lib on the loader's path a program binds the Linux board library;
+  /usr/lib on the loader's path a program binds the Linux board library. The
+  .deb files of a cross build (preset arm64) are run under the emulator its
+  cache names (qemu-user), and what qemu-user cannot run is left out, for the
+  reason tests/qemu_user.py gives;
 - the Windows .zip: the four programs in bin/, the simulated marlek.dll and
   marlek-sim.exe in a folder of their own, README.txt and LICENSE (CRLF).
   Unpacked, a program does not start alone, marlek-sim.exe run starts each
   under Wine, and a program starts once a marlek.dll is put beside it;
 - both are reproducible: packed again a second later they are the same bytes,
-  the .deb files' times are the last commit's, and the simulated library, the
-  manual pages and the changelog built in another folder are those packed;
-- a packager's flags win: with dpkg-buildflags' flags, _FORTIFY_SOURCE=3
-  among them, the library and a program build without a warning, the
-  caller's _FORTIFY_SOURCE the only one.
+  the .deb files' times are the last commit's, and (for a native build) the
+  simulated library, the manual pages and the changelog built in another
+  folder are those packed;
+- a packager's flags win (for a native build): with dpkg-buildflags' flags,
+  _FORTIFY_SOURCE=3 among them, the library and a program build without a
+  warning, the caller's _FORTIFY_SOURCE the only one.
 
-  check_packages.py LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
+  check_packages.py [--architecture ARCH] LINUX_BUILD_DIR [WINDOWS_BUILD_DIR]
 """
+import argparse
 import glob
 import io
 import os
@@ -36,6 +43,9 @@ import tarfile
 import tempfile
 import time
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from qemu_user import PROGRAM_ON_PATH, under_qemu_user  # noqa: E402
 
 PROGRAMS = ["pinio", "pindrive", "uartmode", "userled"]
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -122,7 +132,21 @@ def deb_files(package):
     return sorted(line.split()[-1].lstrip("./") for line in listing.splitlines() if not line.startswith("d"))
 
 
-def check_debs(build_dir):
+def cached(build_dir, name):
+    """The value of a variable in the build tree's CMake cache, as a list; empty when it is not there."""
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as cache:
+        for line in cache:
+            key, _, value = line.rstrip("\n").partition("=")
+            if key.split(":")[0] == name:
+                return value.split(";") if value else []
+    return []
+
+
+def check_debs(build_dir, architecture):
+    # What runs the build's programs here (nothing for a native build), and
+    # the readelf of its binutils.
+    emulator = cached(build_dir, "CMAKE_CROSSCOMPILING_EMULATOR")
+    readelf = (cached(build_dir, "CMAKE_READELF") or ["readelf"])[0]
     with tempfile.TemporaryDirectory() as work:
         packages = build_packages(build_dir, work, "*.deb")
         names = {deb_field(package, "Package"): package for package in packages}
@@ -131,8 +155,15 @@ def check_debs(build_dir):
         for name, package in names.items():
             if deb_files(package) != DEB_CONTENTS[name]:
                 fail(f"{name} holds {deb_files(package)}, expected {DEB_CONTENTS[name]}")
-            if "libc6 (>= " not in deb_field(package, "Depends"):
-                fail(f"{name} lacks a versioned dependency on libc6: {deb_field(package, 'Depends')!r}")
+            if deb_field(package, "Architecture") != architecture:
+                fail(f"{name} is for {deb_field(package, 'Architecture')!r}, expected {architecture!r}")
+            depends = deb_field(package, "Depends")
+            if "libc6 (>= " not in depends:
+                fail(f"{name} lacks a versioned dependency on libc6: {depends!r}")
+            # The packages of the architecture itself, not a cross build's
+            # stand-ins for them (libc6-arm64-cross, libc6:arm64).
+            if "-cross" in depends or ":" in depends:
+                fail(f"{name} depends on packages of the build machine: {depends!r}")
         if deb_field(names[TOOLS], "Recommends") != SIM:
             fail(f"{TOOLS} does not recommend {SIM}")
         lintian = subprocess.run(["lintian", "--fail-on", "error,warning", *packages], capture_output=True, text=True)
@@ -150,37 +181,45 @@ def check_debs(build_dir):
         root = os.path.join(work, "root")
         for package in packages:
             subprocess.run(["dpkg-deb", "-x", package, root], check=True)
-        check_unpacked(root)
-        check_other_builds(root)
+        check_unpacked(root, emulator, readelf)
+        # The builds in another folder are native ones: the native packages' check makes them.
+        if not emulator:
+            check_other_builds(root)
     print(f"{' and '.join(os.path.basename(package) for package in packages)}: lintian-clean, reproducible; "
-          "unpacked, the programs need a board library and marlek-sim run starts each; "
-          "the packager's flags build without a warning")
+          "unpacked, the programs need a board library and marlek-sim run starts each"
+          + ("" if emulator else "; the packager's flags build without a warning"))
 
 
-def check_unpacked(root):
+def check_unpacked(root, emulator, readelf):
     bin_dir = os.path.join(root, "usr", "bin")
     tool = os.path.join(bin_dir, "marlek-sim")
     for path in [*glob.glob(os.path.join(bin_dir, "*")), *glob.glob(os.path.join(root, "usr", "lib", "*.so")),
                  *glob.glob(os.path.join(root, "usr", "lib", "*", "*.so"))]:
-        dynamic = subprocess.run(["readelf", "-d", path], capture_output=True, text=True, check=True).stdout
+        dynamic = subprocess.run([readelf, "-d", path], capture_output=True, text=True, check=True).stdout
         if "RPATH" in dynamic or "RUNPATH" in dynamic:
             fail(f"{path} carries a library search path")
+    # Under qemu-user marlek-sim run executes the emulator with the program.
+    starts = emulator if under_qemu_user(emulator) else []
     for program in PROGRAMS:
         path = os.path.join(bin_dir, program)
-        alone = run([path])
+        alone = run([*emulator, path])
         if alone.returncode == 0 or alone.stdout or b"libmarlek.so" not in alone.stderr:
             fail(f"{program} from the .deb starts without a board library: {alone}")
-        if not runs([tool, "run", path]):
-            fail(f"marlek-sim run {program} from the .deb does not run: {run([tool, 'run', path])}")
+        command = [*emulator, tool, "run", *starts, path]
+        if not runs(command):
+            fail(f"marlek-sim run {program} from the .deb does not run: {run(command)}")
     # The Linux board library, as the loader would find it installed: the
     # program binds it and reports the missing description.
     on_board = clean_env(LD_LIBRARY_PATH=os.path.join(root, "usr", "lib"), MARLEK_BOARD="/nonexistent/board.conf")
-    board = run([os.path.join(bin_dir, "pinio")], env=on_board)
+    board = run([*emulator, os.path.join(bin_dir, "pinio")], env=on_board)
     if board.returncode != 1 or b"Marlek_DIOInit: board description unusable cannot open" not in board.stdout:
         fail(f"pinio from the .deb does not report the missing board description: {board}")
-    if not runs([os.path.join(bin_dir, "marlek-board"), "--version"]):
+    if not runs([*emulator, os.path.join(bin_dir, "marlek-board"), "--version"]):
         fail("marlek-board --version from the .deb does not run")
     # As installed: the program found on PATH.
+    if under_qemu_user(emulator):
+        print(f"left out under qemu-user, marlek-sim run pinio found on PATH: {PROGRAM_ON_PATH}")
+        return
     on_path = clean_env(PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
     if not runs(["marlek-sim", "run", "pinio"], env=on_path):
         fail("marlek-sim run pinio does not find pinio on PATH")
@@ -279,13 +318,20 @@ def check_zip(build_dir):
 
 
 def main():
-    check_debs(sys.argv[1])
-    if len(sys.argv) > 2:
-        subprocess.run([WINE_RUN, os.path.join(sys.argv[2], "wineprefix"), "--start"], check=True)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--architecture", help="the Debian architecture of the .deb files (default: the machine's)")
+    parser.add_argument("linux_build_dir")
+    parser.add_argument("windows_build_dir", nargs="?")
+    args = parser.parse_args()
+    architecture = args.architecture or subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                                                       text=True, check=True).stdout.strip()
+    check_debs(args.linux_build_dir, architecture)
+    if args.windows_build_dir:
+        subprocess.run([WINE_RUN, os.path.join(args.windows_build_dir, "wineprefix"), "--start"], check=True)
         try:
-            check_zip(sys.argv[2])
+            check_zip(args.windows_build_dir)
         finally:
-            subprocess.run([WINE_RUN, os.path.join(sys.argv[2], "wineprefix"), "--stop"], check=False)
+            subprocess.run([WINE_RUN, os.path.join(args.windows_build_dir, "wineprefix"), "--stop"], check=False)
     return 0
 
 
