@@ -2,7 +2,8 @@
 // opening the state file without following links, mapping it, locking it with a
 // bound on every wait, creating and replacing it atomically, the user's folder
 // for it, and a file to append the trace to. Everything platform-specific about
-// them lives behind this header, in state_os.cpp.
+// them lives behind this header, in one source for each system, which the
+// build chooses: state_os_posix.cpp, state_os_windows.cpp.
 //
 // Every descriptor opened here lies above the standard streams and is not
 // inherited by child processes, so a program started with standard input,
@@ -79,7 +80,9 @@ struct FileIdentity {
     uint64_t file = 0;
     bool known = false;
 };
-bool SameFile(const FileIdentity& a, const FileIdentity& b);
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
 
 // The identity of the file at path, following links; not known when there is
 // none.
