@@ -40,6 +40,12 @@ std::string PairText(const SerialPairState& pair, bool withPorts) {
     return text;
 }
 
+std::string RuleText(const FailureRule& rule) {
+    const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
+    return std::string(OperationName(rule.operation)) + " " + call + ", code " + std::to_string(rule.code) + " \"" +
+           rule.detail + "\"";
+}
+
 void PrintPinTable(std::FILE* out, const Board& board) {
     const uint8_t levels = PinLevels(board);
     auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };

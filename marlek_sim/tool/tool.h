@@ -29,6 +29,8 @@ int StoreError(const StoreStatus& status);
 // ports 7 and 8", "not set") as show and watch write them.
 std::string LedText(const Board& board, bool withPort);
 std::string PairText(const SerialPairState& pair, bool withPorts);
+// An armed failure as watch writes it: Marlek_DIOInputByte call 2, code 9 "sensor off line".
+std::string RuleText(const FailureRule& rule);
 
 // The pin table as show prints it: direction, drive, driven level, external
 // level and the level a read gives, pin 7 first, with its legend.
