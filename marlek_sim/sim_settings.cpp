@@ -31,18 +31,18 @@ std::string ParseFailureRule(std::string_view entry, FailureRule& rule) {
     if (!operation) return "no operation is called '" + std::string(name) + "'";
     rule.operation = *operation;
     if (at != std::string_view::npos) {
-        unsigned long onCall = 0;
+        uint64_t onCall = 0;
         const std::string_view number = head.substr(at + 1);
-        if (!ParseUnsigned(number, UINT32_MAX, onCall) || onCall == 0)
+        if (!ParseDecimal(number, UINT32_MAX, onCall) || onCall == 0)
             return "the call after @ must be a number from 1, not '" + std::string(number) + "'";
         rule.onCall = static_cast<uint32_t>(onCall);
     }
     if (codeStart == std::string_view::npos) return "";
     const std::string_view rest = entry.substr(codeStart + 1);
     const size_t textStart = rest.find(':');
-    unsigned long code = 0;
+    uint64_t code = 0;
     const std::string_view number = rest.substr(0, textStart);
-    if (!ParseUnsigned(number, UINT8_MAX, code))
+    if (!ParseDecimal(number, UINT8_MAX, code))
         return "the code must be a number from 0 to 255, not '" + std::string(number) + "'";
     rule.code = static_cast<uint8_t>(code);
     if (textStart != std::string_view::npos) rule.detail = std::string(rest.substr(textStart + 1));
@@ -83,6 +83,19 @@ bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& valu
     errno = 0;
     const unsigned long parsed = std::strtoul(copy.c_str(), &end, 0);
     if (errno != 0 || end != copy.c_str() + copy.size() || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value) {
+    if (text.empty()) return false;
+    uint64_t parsed = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) return false;
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (parsed > (max - digit) / 10) return false;
+        parsed = parsed * 10 + digit;
+    }
     value = parsed;
     return true;
 }

@@ -59,11 +59,16 @@ struct Settings {
 // The problem text of a setting that cannot be used.
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what);
 
-// An unsigned number in decimal, 0x hex or 0 octal, wholly made of digits and
-// at most max, with no sign and no blank before or after it; false otherwise.
+// A byte value in decimal, 0x hex or 0 octal, wholly made of digits and at
+// most max, with no sign and no blank before or after it; false otherwise.
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value);
 
-// MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]].
+// A count or a code: decimal digits alone, a leading zero included (010 is
+// ten), at most max; false otherwise.
+bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value);
+
+// MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]],
+// N and CODE in decimal.
 // MARLEK_SIM_INPUTS: the external levels as a byte (decimal, 0x hex or 0 octal).
 // MARLEK_SIM_TRACE: the file the trace is appended to.
 // Any of them may be null (not set).

@@ -96,6 +96,7 @@ Exit status: 0 done, 1 the board could not be read or changed or the output
 could not be written, 2 bad arguments.
 )";
 
+// A byte value (decimal, 0x hex or 0 octal).
 std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
     unsigned long value = 0;
     if (!ParseUnsigned(text, max, value)) return std::nullopt;
@@ -155,12 +156,12 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
     rule.operation = *operation;
     rule.detail = TOOL_ARMED_DETAIL;
     if (args.size() > 1 && args[1] != "all") {
-        const std::optional<unsigned long> call = Number(args[1], UINT32_MAX);
+        const std::optional<uint64_t> call = Decimal(args[1], UINT32_MAX);
         if (!call || *call == 0) return "COUNT must be 'all' or a call number from 1, not '" + std::string(args[1]) + "'";
         rule.onCall = static_cast<uint32_t>(*call);
     }
     if (args.size() > 2) {
-        const std::optional<unsigned long> code = Number(args[2], UINT8_MAX);
+        const std::optional<uint64_t> code = Decimal(args[2], UINT8_MAX);
         if (!code) return "CODE must be a number from 0 to 255, not '" + std::string(args[2]) + "'";
         rule.code = static_cast<uint8_t>(*code);
     }

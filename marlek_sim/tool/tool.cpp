@@ -16,6 +16,12 @@ void PrintRow(std::FILE* out, const char* label, Cell cell) {
 
 }  // namespace
 
+std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
+    uint64_t value = 0;
+    if (!ParseDecimal(text, max, value)) return std::nullopt;
+    return value;
+}
+
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
     return EXIT_USAGE;

@@ -3,7 +3,9 @@
 #ifndef MARLEK_SIM_TOOL_H
 #define MARLEK_SIM_TOOL_H
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,9 @@ inline constexpr int EXIT_USAGE = 2;
 // marlek-sim run, when the program cannot be started or is not found.
 inline constexpr int EXIT_CANNOT_RUN = 126;
 inline constexpr int EXIT_NOT_FOUND = 127;
+
+// A count or a code in the arguments: decimal digits alone, at most max.
+std::optional<uint64_t> Decimal(std::string_view text, uint64_t max);
 
 // Says what is wrong with the arguments on standard error; EXIT_USAGE.
 int UsageError(const std::string& problem);

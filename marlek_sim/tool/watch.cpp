@@ -41,18 +41,6 @@ struct WatchOptions {
     std::optional<milliseconds> timeout;
 };
 
-// A number written in decimal digits alone, at most max.
-std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > max) return std::nullopt;
-    return value;
-}
-
 // Seconds with at most three decimals ("5", "0.25"), above 0.
 std::optional<milliseconds> Seconds(std::string_view text) {
     const size_t point = text.find('.');

@@ -367,9 +367,13 @@ class Tool(BoardCase):
     def test_four_failures_at_most_and_clear(self):
         for operation in ("Marlek_DIOInit", "Marlek_DIOFree", "MarlekLedConfig", "kvtGetErrorString"):
             self.tool("fail", operation, "1")
+        self.tool("fail", "clear")
+        for operation in ("Marlek_DIOInit", "Marlek_DIOFree", "MarlekLedConfig", "kvtGetErrorString"):
+            self.tool("fail", operation, "010", "011")  # decimal, a leading zero too
         self.assertIn("4 failures are armed already; 'marlek-sim fail clear' disarms them",
                       self.tool("fail", "Marlek_DIOInputBit", status=1))
         self.assertEqual(self.tool("show").count("\nNext run:\t"), 4)
+        self.assertIn("fails on call 10 with code 11", self.shown("Next run")[0])
         self.tool("fail", "clear")
         self.assertEqual(self.shown("Next run"), ["no failure armed"])
 
