@@ -45,7 +45,11 @@ std::string ParseFailureRule(std::string_view entry, FailureRule& rule) {
     if (!ParseDecimal(number, UINT8_MAX, code))
         return "the code must be a number from 0 to 255, not '" + std::string(number) + "'";
     rule.code = static_cast<uint8_t>(code);
-    if (textStart != std::string_view::npos) rule.detail = std::string(rest.substr(textStart + 1));
+    if (textStart == std::string_view::npos) return "";
+    rule.detail = std::string(rest.substr(textStart + 1));
+    if (ControlCharacterAt(rule.detail) != std::string_view::npos) {
+        return "the text holds a control character, which would act on the terminal that shows it";
+    }
     return "";
 }
 
@@ -59,7 +63,7 @@ void ReadFailures(std::string_view setting, Settings& settings) {
         FailureRule rule;
         const std::string problem = ParseFailureRule(entry, rule);
         if (!problem.empty()) {
-            const std::string where = entry == setting ? "" : " (in '" + std::string(entry) + "')";
+            const std::string where = entry == setting ? "" : " (in '" + Escaped(entry) + "')";
             settings.problem = SettingProblem(FAIL_VARIABLE, setting, problem + where);
             return;
         }
@@ -71,8 +75,38 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+size_t ControlCharacterAt(std::string_view text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const bool c1 = byte == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || c1) return at;
+    }
+    return std::string_view::npos;
+}
+
+std::string Escaped(std::string_view text) {
+    std::string escaped;
+    while (!text.empty()) {
+        const size_t at = ControlCharacterAt(text);
+        escaped += text.substr(0, at);
+        if (at == std::string_view::npos) break;
+        const size_t length = static_cast<unsigned char>(text[at]) == 0xC2 ? 2 : 1;
+        for (const char c : text.substr(at, length)) {
+            static constexpr char HEX[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(c);
+            if (c == '\n') escaped += "\\n";
+            else if (c == '\t') escaped += "\\t";
+            else if (c == '\r') escaped += "\\r";
+            else escaped += {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xFu]};
+        }
+        text.remove_prefix(at + length);
+    }
+    return escaped;
+}
+
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what) {
-    return std::string(variable) + "=" + std::string(value) + ": " + what + "; correct or unset " + variable;
+    return std::string(variable) + "=" + Escaped(value) + ": " + what + "; correct or unset " + variable;
 }
 
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {

@@ -43,7 +43,7 @@ commands:
                    of OPERATION fails (1 the first call; 'all', the default,
                    every call) with error CODE (0 to 255, default 5) and TEXT
                    as the detail KVTGetLastError reports; up to 4 at a time,
-                   TEXT up to 80 bytes
+                   TEXT up to 80 bytes, no control characters
   fail clear       disarms the armed failures
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
@@ -108,7 +108,7 @@ void PrintArmed(const std::vector<FailureRule>& armed) {
     for (const FailureRule& rule : armed) {
         const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
         std::printf("Next run:\t%s fails on %s with code %u \"%s\"\n", OperationName(rule.operation), call.c_str(),
-                    static_cast<unsigned>(rule.code), rule.detail.c_str());
+                    static_cast<unsigned>(rule.code), Escaped(rule.detail).c_str());  // as an older file may hold it
     }
 }
 
@@ -167,6 +167,9 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
     }
     if (args.size() > 3) {
         if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " bytes";
+        if (ControlCharacterAt(args[3]) != std::string_view::npos) {
+            return "TEXT holds a control character, which would act on the terminal that shows it";
+        }
         rule.detail = std::string(args[3]);
     }
     return std::nullopt;

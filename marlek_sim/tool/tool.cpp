@@ -49,7 +49,7 @@ std::string PairText(const SerialPairState& pair, bool withPorts) {
 std::string RuleText(const FailureRule& rule) {
     const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
     return std::string(OperationName(rule.operation)) + " " + call + ", code " + std::to_string(rule.code) + " \"" +
-           rule.detail + "\"";
+           Escaped(rule.detail) + "\"";
 }
 
 void PrintPinTable(std::FILE* out, const Board& board) {

@@ -19,6 +19,7 @@ import tempfile
 import threading
 import time
 import unittest
+import zlib
 
 PROGRAMS = {}
 EMULATOR = []  # what runs the programs, under Wine for the Windows build
@@ -164,6 +165,19 @@ def stop(process):
     process.communicate()
 
 
+def store_text(path, old, new):
+    """Puts new in place of old in the newest copy of the board, as an older simulator may have stored it."""
+    with open(path, "r+b") as file:
+        data = bytearray(file.read())
+        slot = max((at - 24 for at in SLOT_PAYLOADS), key=lambda at: int.from_bytes(data[at + 8:at + 16], "little"))
+        at = data.index(old, slot)
+        data[at:at + len(old)] = new
+        end = slot + 24 + (int.from_bytes(data[slot + 16:slot + 24], "little") + 7) // 8 * 8
+        data[slot:slot + 4] = zlib.crc32(data[slot + 8:end]).to_bytes(4, "little")
+        file.seek(slot)
+        file.write(data[slot:end])
+
+
 def damage_both_slots(data):
     for at in SLOT_PAYLOADS:
         data[at] ^= 0x01
@@ -235,6 +249,7 @@ class BadConditions(BoardCase):
         cases = [  # the setting, and what the report line says of it after its value
             ({"MARLEK_SIM_INPUTS": "zz"}, "not a byte (0 to 255, 0x00 to 0xFF or 0 to 0377)"),
             ({"MARLEK_SIM_FAIL": "NoSuchOperation"}, "no operation is called 'NoSuchOperation'"),
+            ({"MARLEK_SIM_FAIL": "Marlek_DIOInit:9:\x1b[2J"}, "the text holds a control character"),
             ({"MARLEK_SIM_TRACE": os.path.join(self.work, "no", "trace")}, "cannot open it to append: "),
             ({"MARLEK_SIM_TRACE": self.state}, "it is the board state file"),
             ({"MARLEK_SIM_STATE": os.path.join(self.work, "no", "board")}, "cannot create a file beside "),
@@ -247,7 +262,8 @@ class BadConditions(BoardCase):
                 result = self.run_program("pinio", stdin="1\nq\n", env=env)
                 self.assertEqual(result.returncode, 1)
                 (variable, value), = env.items()
-                report = f"Marlek_DIOInit: simulator setting invalid {variable}={value}: {problem}"
+                shown = value.replace("\x1b", "\\x1b")  # no control character reaches the terminal
+                report = f"Marlek_DIOInit: simulator setting invalid {variable}={shown}: {problem}"
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
                 self.assertEqual(sorted(os.listdir(self.work)), ["fifo"] if not EMULATOR else [])
 
@@ -314,6 +330,8 @@ class Tool(BoardCase):
             (["fail", "Marlek_DIOInit", "1", "256"], "CODE must be a number from 0 to 255, not '256'"),
             (["fail", "Marlek_DIOInit", "1", "9", "x" * 81], "TEXT is longer than 80 bytes"),
             (["fail", "clear", "now"], "fail clear takes no arguments"),
+            (["fail", "Marlek_DIOInit", "1", "9", "two\nlines"], "TEXT holds a control character"),
+            (["fail", "Marlek_DIOInit", "1", "9", "\x1b[2J"], "TEXT holds a control character"),
             (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
             (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
@@ -374,6 +392,10 @@ class Tool(BoardCase):
                       self.tool("fail", "Marlek_DIOInputBit", status=1))
         self.assertEqual(self.tool("show").count("\nNext run:\t"), 4)
         self.assertIn("fails on call 10 with code 11", self.shown("Next run")[0])
+        self.tool("fail", "clear")
+        self.tool("fail", "Marlek_DIOInit", "1", "9", "_[2J two_lines")
+        store_text(self.state, b"_[2J two_lines", b"\x1b[2J two\nlines")
+        self.assertEqual(self.shown("Next run"), ['Marlek_DIOInit fails on call 1 with code 9 "\\x1b[2J two\\nlines"'])
         self.tool("fail", "clear")
         self.assertEqual(self.shown("Next run"), ["no failure armed"])
 
@@ -505,6 +527,10 @@ class Watch(BoardCase):
         self.tool("set-input", "4", "0", env={"MARLEK_SIM_STATE": other})
         os.replace(other, self.state)  # as a reset of a refused file puts a new file in its place
         lines.expect(["pin 4 external level 1 -> 0", "pin 4 level 1 -> 0"])
+        self.tool("fail", "Marlek_DIOInit", "1", "9", "two_lines")
+        lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two_lines"'])
+        store_text(self.state, b"two_lines", b"two\nlines")  # told escaped, on one line
+        lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two\\nlines"'])
         with open(self.state, "r+b") as file:
             data = set_version(bytearray(file.read()))
             file.seek(0)
