@@ -1,10 +1,8 @@
 // marlek-sim: shows and drives the simulated board that every program run
 // shares.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -248,15 +246,9 @@ int Run(const std::string_view command, const std::vector<std::string_view>& arg
 }
 
 // A command whose output could not be written has failed, as when its
-// standard output is a full disk or closed.
-int WithOutputWritten(int status) {
-    errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-    const int error = errno;
-    std::fprintf(stderr, "marlek-sim: cannot write the output: %s\n",
-                 error != 0 ? std::strerror(error) : "write error");
-    return EXIT_FAILED;
-}
+// standard output is a full disk or closed; one whose reader stopped reading
+// early has not.
+int WithOutputWritten(int status) { return FlushOutput() == Output::Failed ? EXIT_FAILED : status; }
 
 int Command(int argc, char** argv) {
     if (argc < 2) return UsageError("a command is needed");

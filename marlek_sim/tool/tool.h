@@ -27,6 +27,12 @@ std::optional<uint64_t> Decimal(std::string_view text, uint64_t max);
 // Says what is wrong with the arguments on standard error; EXIT_USAGE.
 int UsageError(const std::string& problem);
 
+// Flushes standard output. When it cannot be written, says so on standard
+// error, once in a run however often it is asked, and not at all when its
+// reader has gone (a pipe that head closed early), which is no error.
+enum class Output { Written, Failed, ReaderGone };
+Output FlushOutput();
+
 // Says why the board could not be read or changed on standard error; EXIT_FAILED.
 int StoreError(const StoreStatus& status);
 

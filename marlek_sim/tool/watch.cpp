@@ -6,11 +6,9 @@
 // lock; the lock is taken only to copy a board whose mark has changed, so a
 // quiet board costs next to nothing and the programs are never slowed.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -238,11 +236,10 @@ private:
 // ---------------------------------------------------------------------------
 // The change lines elsewhere.
 
-bool WriteLine(const std::string& line) {
+// A change line, flushed at once.
+Output WriteLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-    std::fprintf(stderr, "marlek-sim: cannot write the change lines: %s\n", std::strerror(errno));
-    return false;
+    return FlushOutput();
 }
 
 }  // namespace
@@ -288,8 +285,8 @@ int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
             const std::string stamped = time + " " + line;
             if (live) {
                 view.Add(stamped);
-            } else if (!WriteLine(stamped)) {
-                return EXIT_FAILED;
+            } else if (const Output written = WriteLine(stamped); written != Output::Written) {
+                return written == Output::ReaderGone ? EXIT_DONE : EXIT_FAILED;  // no one reads the lines now
             }
             if (++told == options.count) return EXIT_DONE;
         }

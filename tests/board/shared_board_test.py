@@ -287,10 +287,11 @@ class BadConditions(BoardCase):
                                         capture_output=True, env=self.env, timeout=TIMEOUT_SECONDS)
                 self.assertEqual(result.returncode, status, result.stderr.decode())
                 self.assertEqual(self.shown("DATA"), data)  # the board file is whole and as the command left it
-        with open("/dev/full", "wb") as full:
-            result = subprocess.run([PROGRAMS["tool"], "show"], stdout=full, stderr=subprocess.PIPE, env=self.env)
-        self.assertEqual((result.returncode, result.stderr),
-                         (1, b"marlek-sim: cannot write the output: No space left on device\n"))
+        for command in ("show", "--version"):  # told once
+            with open("/dev/full", "wb") as full:
+                result = subprocess.run([PROGRAMS["tool"], command], stdout=full, stderr=subprocess.PIPE, env=self.env)
+            self.assertEqual((result.returncode, result.stderr),
+                             (1, b"marlek-sim: cannot write the output: No space left on device\n"))
 
     def test_a_held_board_is_given_up_within_the_bound(self):
         for lock, kind in [("whole", "its lock of the whole file"), ("board", "the board's lock")]:
@@ -345,6 +346,15 @@ class Tool(BoardCase):
                 self.assertTrue(errors.startswith(f"marlek-sim: {message}"), errors)
                 self.assertTrue(errors.endswith("Try 'marlek-sim --help'.\n"), errors)
         self.assertFalse(os.path.exists(self.state))  # nothing was done to the board
+
+    def test_a_reader_that_stopped_reading_is_no_error(self):
+        reading, writing = os.pipe()
+        os.close(reading)  # as head does once it has its lines
+        result = subprocess.run([*EMULATOR, PROGRAMS["tool"], "--help"], stdout=writing, stderr=subprocess.PIPE,
+                                env=self.env, timeout=TIMEOUT_SECONDS,
+                                preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
+        os.close(writing)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
 
     def test_help_names_every_command(self):
         text = self.tool("--help")
