@@ -9,9 +9,12 @@ namespace {
 
 constexpr const char* RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board";
 constexpr const char* CORRUPT = "is corrupt: neither copy of the board in it passes its check";
-// For what marlek-sim reset leaves alone: anything that is not a board state file.
+// For what marlek-sim reset leaves alone: a file that is not a board state file.
 constexpr const char* BY_HAND_ADVICE =
     "; remove it by hand if it may go, or set MARLEK_SIM_STATE to a file of your own elsewhere";
+// For a folder, a device, a FIFO: nothing to remove.
+constexpr const char* OWN_FILE_ADVICE = "; set MARLEK_SIM_STATE to a file of your own";
+constexpr const char* STATE_VARIABLE = "MARLEK_SIM_STATE";
 constexpr int64_t BOARD_WAIT_MILLISECONDS = int64_t{BOARD_WAIT_SECONDS} * 1000;
 
 StoreStatus Unusable(std::string detail, bool resettable = false) {
@@ -44,11 +47,15 @@ BoardStore BoardStore::FromSetting(const char* setting) {
     BoardStore store;
     std::string folder;
     std::string problem;
-    bool refused = false;
-    if (os::DefaultStateFolder(folder, problem, refused)) {
+    os::FolderProblem kind{};
+    if (os::DefaultStateFolder(folder, problem, kind)) {
         store.path_ = os::JoinPath(folder, STATE_FILE_NAME);
+        store.fromSetting_ = false;
+    } else if (kind == os::FolderProblem::BadSetting) {
+        store.location_ = StoreStatus{ERROR_BAD_SETTING, problem};
     } else {
-        const char* advice = refused ? BY_HAND_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
+        const char* advice =
+            kind == os::FolderProblem::Unfit ? BY_HAND_ADVICE : "; set MARLEK_SIM_STATE to the file for the board";
         store.location_ = Unusable(problem + advice);
     }
     return store;
@@ -62,8 +69,19 @@ BoardStore BoardStore::InMemory() {
 
 BoardStore BoardStore::AtPath(std::string path) {
     BoardStore store;
+    if (os::NamesFolder(path)) {
+        store.location_ = StoreStatus{ERROR_BAD_SETTING,
+                                      SettingProblem(STATE_VARIABLE, path, "it ends in a separator, so it names a folder "
+                                                                           "and not a file")};
+    }
     store.path_ = std::move(path);
     return store;
+}
+
+StoreStatus BoardStore::NoFolder(const std::string& error) const {
+    if (!fromSetting_) return Unusable(error);
+    return StoreStatus{ERROR_BAD_SETTING, std::string(STATE_VARIABLE) + "=" + Escaped(path_) + ": " + error +
+                                              "; name a file in a folder that exists"};
 }
 
 StoreStatus BoardStore::Refused(const std::string& what, bool resettable) {
@@ -92,18 +110,15 @@ StoreStatus BoardStore::Open(os::Deadline deadline) {
             case os::OpenOutcome::Missing: {
                 bool exists = false;
                 if (!os::CreateExclusive(path_, FreshStateImage(os::BoardLockKind()), exists, error)) {
-                    if (os::FolderOfMissing(path_))
-                        return StoreStatus{ERROR_BAD_SETTING, "MARLEK_SIM_STATE=" + path_ + ": " + error +
-                                                                  "; name a file in a folder that exists"};
-                    return Unusable(error);
+                    return os::FolderOfMissing(path_) ? NoFolder(error) : Unusable(error);
                 }
                 continue;
             }
             case os::OpenOutcome::SymbolicLink:
                 return Refused("is a symbolic link, and the board state is kept only in a plain file", false);
-            case os::OpenOutcome::NotRegularFile: return Refused("is not a plain file", false);
+            case os::OpenOutcome::NotRegularFile: return Unusable(path_ + " is not a plain file" + OWN_FILE_ADVICE);
             case os::OpenOutcome::OtherOwner: return Refused("belongs to " + owner + ", not to you", false);
-            case os::OpenOutcome::Failed: return Unusable(error);
+            case os::OpenOutcome::Failed: return os::FolderOfMissing(path_) ? NoFolder(error) : Unusable(error);
         }
         break;
     }

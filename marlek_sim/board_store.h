@@ -85,10 +85,13 @@ private:
     void Finish(const BoardRecord* changed, SlotChoice choice);
     StoreStatus Refused(const std::string& what, bool resettable);
     StoreStatus Held(const char* lock);
+    // A path in a folder that does not exist: MARLEK_SIM_STATE is named when it gave the path.
+    StoreStatus NoFolder(const std::string& error) const;
 
     bool memory_ = false;
     std::string path_;
     StoreStatus location_;  // not Ok: no path for the file could be found
+    bool fromSetting_ = true;  // the path is MARLEK_SIM_STATE's, not the default
     BoardRecord memoryRecord_;
     std::unique_ptr<os::StateFile> file_;
     bool gaveUpWaiting_ = false;  // the last wait for the board gave up

@@ -31,9 +31,15 @@ std::string BootMark();
 // The folder for the state file when no path is given: the user's runtime
 // folder, else a private per-user folder under the temporary folder, created
 // with access for the user alone. On failure: false with the problem in
-// problem; refused tells whether the folder exists but is not fit (not a
-// folder, not the user's, open to others) rather than a system error.
-bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused);
+// problem, and its kind: a system error; a folder that exists but is not fit
+// (not a folder, not the user's, open to others); or a variable naming the
+// folder that cannot be used (XDG_RUNTIME_DIR naming no folder), which the
+// problem then names with its value.
+enum class FolderProblem { SystemError, Unfit, BadSetting };
+bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem& kind);
+
+// Whether path ends in a separator, and so names a folder rather than a file.
+bool NamesFolder(const std::string& path);
 
 #ifdef _WIN32
 // The system's text for an error code of GetLastError, without its full stop.

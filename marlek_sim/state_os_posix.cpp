@@ -28,6 +28,7 @@ namespace marlek_sim::os {
 namespace {
 
 constexpr char SEPARATOR = '/';
+constexpr const char* RUNTIME_VARIABLE = "XDG_RUNTIME_DIR";
 
 std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + path + ": " + std::strerror(errno);
@@ -131,12 +132,22 @@ std::string BootMark() {
     return mark;
 }
 
-bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused) {
-    refused = false;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem& kind) {
+    kind = FolderProblem::SystemError;
+    const char* runtime = std::getenv(RUNTIME_VARIABLE);
     if (runtime != nullptr && runtime[0] == '/') {
-        folder = runtime;
-        return true;
+        struct stat facts {};
+        const int code = stat(runtime, &facts) == 0 ? 0 : errno;
+        if (code == 0 && S_ISDIR(facts.st_mode)) {
+            folder = runtime;
+            return true;
+        }
+        const std::string what = code == 0 || code == ENOTDIR ? "it is not a folder"
+                                 : code == ENOENT             ? "there is no such folder"
+                                                              : std::strerror(code);
+        problem = SettingProblem(RUNTIME_VARIABLE, runtime, what);
+        kind = FolderProblem::BadSetting;
+        return false;
     }
     const char* temporary = std::getenv("TMPDIR");
     const std::string base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
@@ -150,7 +161,7 @@ bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused
         problem = Failure("cannot examine the folder ", folder);
         return false;
     }
-    refused = true;
+    kind = FolderProblem::Unfit;
     if (!S_ISDIR(facts.st_mode)) {
         problem = folder + " is not a folder";
     } else if (facts.st_uid != geteuid()) {
@@ -160,7 +171,6 @@ bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(facts.st_mode & 07777));
         problem = "the folder " + folder + " is open to other users (mode " + mode + ")";
     } else {
-        refused = false;
         return true;
     }
     return false;
@@ -366,6 +376,8 @@ bool FolderOfMissing(const std::string& path) {
     struct stat facts {};
     return stat(folder.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode);
 }
+
+bool NamesFolder(const std::string& path) { return !path.empty() && path.back() == SEPARATOR; }
 
 std::string JoinPath(const std::string& folder, const char* name) {
     if (folder.empty() || folder.back() == SEPARATOR) return folder + name;

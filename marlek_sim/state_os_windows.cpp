@@ -172,8 +172,8 @@ FileIdentity IdentityOf(const std::string& path) {
 
 std::string BootMark() { return "-"; }
 
-bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused) {
-    refused = false;
+bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem& kind) {
+    kind = FolderProblem::SystemError;
     char base[MAX_PATH + 1];
     const DWORD length = GetTempPathA(sizeof base, base);
     if (length == 0 || length > MAX_PATH) {
@@ -189,7 +189,7 @@ bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         problem = folder + " is not a plain folder";
-        refused = true;
+        kind = FolderProblem::Unfit;
         return false;
     }
     return true;
@@ -349,6 +349,8 @@ bool FolderOfMissing(const std::string& path) {
     const std::string folder = end == 0 ? path.substr(0, 1) : path.substr(0, end);
     return !IsFolder(folder);
 }
+
+bool NamesFolder(const std::string& path) { return !path.empty() && (path.back() == SEPARATOR || path.back() == '/'); }
 
 std::string JoinPath(const std::string& folder, const char* name) {
     if (folder.empty() || folder.back() == SEPARATOR || folder.back() == '/') return folder + name;

@@ -253,15 +253,21 @@ class BadConditions(BoardCase):
             ({"MARLEK_SIM_TRACE": os.path.join(self.work, "no", "trace")}, "cannot open it to append: "),
             ({"MARLEK_SIM_TRACE": self.state}, "it is the board state file"),
             ({"MARLEK_SIM_STATE": os.path.join(self.work, "no", "board")}, "cannot create a file beside "),
+            ({"MARLEK_SIM_STATE": os.path.join(self.work, "board/")}, "it ends in a separator, so it names a folder"),
         ]
         if not EMULATOR:
             os.mkfifo(fifo)  # no reader: opening it must not wait for one
             cases.append(({"MARLEK_SIM_TRACE": fifo}, "it is not a regular file"))
+            # The default place, in a runtime folder that cannot be used: the variable that named it is blamed.
+            cases.append(({"XDG_RUNTIME_DIR": "/nonexistent/run", "MARLEK_SIM_STATE": ""}, "there is no such folder"))
+            cases.append(({"XDG_RUNTIME_DIR": fifo, "MARLEK_SIM_STATE": ""}, "it is not a folder"))
         for env, problem in cases:
             with self.subTest(env):
                 result = self.run_program("pinio", stdin="1\nq\n", env=env)
                 self.assertEqual(result.returncode, 1)
-                (variable, value), = env.items()
+                (variable, value), *_ = env.items()
+                if variable == "XDG_RUNTIME_DIR":
+                    self.assertIn(f"invalid: {variable}={value}: {problem}", self.tool("path", status=1, env=env))
                 shown = value.replace("\x1b", "\\x1b")  # no control character reaches the terminal
                 report = f"Marlek_DIOInit: simulator setting invalid {variable}={shown}: {problem}"
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())

@@ -146,6 +146,7 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
          },
          "is a symbolic link", false},
         {"folder", [](auto&, auto& path) { fs::create_directory(path); }, "is not a plain file", false},
+        {"FIFO", [](auto&, auto& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "is not a plain file", false},
         {"another user's",
          [&](auto&, auto& path) {
              Write(path, fresh);
@@ -167,8 +168,11 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
             refusal = status.detail;
             EXPECT_EQ(status.code, ERROR_STATE_UNUSABLE);
             EXPECT_NE(status.detail.find(path + " " + c.detail), std::string::npos) << status.detail;
+            // Nothing to remove by hand but a file.
+            const bool plain = fs::is_regular_file(fs::symlink_status(path)) || fs::is_symlink(fs::symlink_status(path));
             const char* advice = c.resettable ? "'marlek-sim reset' (or removing the file) starts a fresh board"
-                                              : "remove it by hand if it may go, or set MARLEK_SIM_STATE";
+                                 : plain      ? "remove it by hand if it may go, or set MARLEK_SIM_STATE"
+                                              : "; set MARLEK_SIM_STATE to a file of your own";
             EXPECT_NE(status.detail.find(advice), std::string::npos) << status.detail;
         }
         if (fs::is_regular_file(path)) {
