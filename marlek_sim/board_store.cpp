@@ -1,6 +1,5 @@
 #include "board_store.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace marlek_sim {
@@ -92,10 +91,12 @@ StoreStatus BoardStore::Refused(const std::string& what, bool resettable) {
 StoreStatus BoardStore::Held(const char* lock) {
     file_.reset();
     gaveUpWaiting_ = true;
-    return Unusable("the board in " + path_ + " is held by another process through " + lock +
+    StoreStatus held = Unusable("the board in " + path_ + " is held by another process through " + lock +
                         " and did not come free within " + std::to_string(BOARD_WAIT_SECONDS) +
                         " s; when no program is stopped in the middle of a call, the lock is stuck" + RESET_ADVICE,
                     true);
+    held.held = true;
+    return held;
 }
 
 StoreStatus BoardStore::Open(os::Deadline deadline) {
@@ -108,6 +109,11 @@ StoreStatus BoardStore::Open(os::Deadline deadline) {
         switch (outcome) {
             case os::OpenOutcome::Opened: break;
             case os::OpenOutcome::Missing: {
+                if (!makesFile_) {
+                    StoreStatus none = Unusable("there is no board in " + path_ + " yet");
+                    none.missing = true;
+                    return none;
+                }
                 bool exists = false;
                 if (!os::CreateExclusive(path_, FreshStateImage(os::BoardLockKind()), exists, error)) {
                     return os::FolderOfMissing(path_) ? NoFolder(error) : Unusable(error);
@@ -158,7 +164,8 @@ StoreStatus BoardStore::Open(os::Deadline deadline) {
     return StoreStatus{};
 }
 
-StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt) {
+StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt,
+                               std::optional<os::Deadline> until) {
     if (memory_) {
         record = memoryRecord_;
         return StoreStatus{};
@@ -166,7 +173,7 @@ StoreStatus BoardStore::Begin(BoardRecord& record, SlotChoice& choice, bool acce
     if (!location_.Ok()) return location_;
     // One bound for the whole operation, whichever lock it waits for; once a
     // wait has given up, later operations only try, while the board stays held.
-    const os::Deadline deadline = os::DeadlineAfter(gaveUpWaiting_ ? 0 : BOARD_WAIT_MILLISECONDS);
+    const os::Deadline deadline = until ? *until : os::DeadlineAfter(gaveUpWaiting_ ? 0 : BOARD_WAIT_MILLISECONDS);
     if (!file_) {
         StoreStatus opened = Open(deadline);
         if (!opened.Ok()) return opened;
@@ -196,9 +203,9 @@ void BoardStore::Finish(const BoardRecord* changed, SlotChoice choice) {
     file_->UnlockBoard();
 }
 
-StoreStatus BoardStore::Read(BoardRecord& record) {
+StoreStatus BoardStore::Read(BoardRecord& record, std::optional<os::Deadline> until) {
     SlotChoice choice;
-    StoreStatus status = Begin(record, choice, false);
+    StoreStatus status = Begin(record, choice, false, until);
     if (status.Ok()) Finish(nullptr, choice);
     return status;
 }
@@ -223,43 +230,45 @@ StoreStatus BoardStore::Reset() {
 
 namespace {
 
-// A word of the mapped file, which other processes write under the lock while
-// this one reads it without.
-uint64_t SharedWord(uint8_t* at) {
-    static_assert(std::atomic_ref<uint64_t>::is_always_lock_free);
-    return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(at)).load(std::memory_order_acquire);
-}
+// What the mark is read from: the header, and the sequence and check of both
+// slots, which lie before the end of the second slot's sequence.
+constexpr size_t MARK_BYTES = STATE_SLOT_OFFSETS[1] + SLOT_SEQUENCE_OFFSET + 8;
 
-// Whether the fixed part of the header (magic, version, size and lock kind)
-// is still that of a board state file.
-bool HeaderIntact(uint8_t* image) {
-    std::array<uint8_t, STATE_HEADER_SIZE> header{};
-    for (size_t at = 0; at < STATE_BOOT_MARK_OFFSET; at += 8) {
-        const uint64_t word = SharedWord(image + at);
-        std::memcpy(header.data() + at, &word, sizeof word);
-    }
-    uint32_t version = 0;
-    return CheckHeader(header, STATE_FILE_SIZE, os::BoardLockKind(), version) == HeaderProblem::None;
+uint64_t Word(const uint8_t* at) {
+    uint64_t word = 0;
+    for (size_t i = 0; i < 8; ++i) word |= static_cast<uint64_t>(at[i]) << (8 * i);
+    return word;
 }
 
 }  // namespace
 
-StoreStatus BoardStore::Mark(ChangeMark& mark) {
+StoreStatus BoardStore::Mark(ChangeMark& mark, std::optional<os::Deadline> until) {
     mark = ChangeMark{};
     if (memory_) return StoreStatus{};
-    if (file_ && !(os::SameFile(file_->Identity(), os::IdentityOf(path_)) && HeaderIntact(file_->Bytes()))) {
-        file_.reset();
-    }
+    // Read, not mapped: another process may cut the file short at any time.
+    std::array<uint8_t, MARK_BYTES> bytes{};
+    size_t got = 0;
+    std::string error;
+    const auto intact = [&] {
+        uint32_t version = 0;
+        return file_->ReadAt(0, bytes, got, error) && got == bytes.size() &&
+               CheckHeader(std::span(bytes.data(), STATE_HEADER_SIZE), STATE_FILE_SIZE, os::BoardLockKind(), version) ==
+                   HeaderProblem::None;
+    };
+    // The file is looked at afresh when the path names another one, or when
+    // it is no longer whole (Read then says what is wrong with it).
+    if (file_ && !(os::SameFile(file_->Identity(), os::IdentityOf(path_)) && intact())) file_.reset();
     if (!file_) {
         BoardRecord record;
-        const StoreStatus opened = Read(record);
+        const StoreStatus opened = Read(record, until);
         if (!opened.Ok()) return opened;
+        if (!intact()) return Unusable(error.empty() ? path_ + " changed while it was being read" : error);
     }
     mark.file = file_->Identity();
     for (size_t slot = 0; slot < STATE_SLOT_OFFSETS.size(); ++slot) {
-        uint8_t* at = file_->Bytes() + STATE_SLOT_OFFSETS[slot];
-        mark.slots[2 * slot] = SharedWord(at + SLOT_SEQUENCE_OFFSET);
-        mark.slots[2 * slot + 1] = SharedWord(at + SLOT_CRC_OFFSET);
+        const uint8_t* at = bytes.data() + STATE_SLOT_OFFSETS[slot];
+        mark.slots[2 * slot] = Word(at + SLOT_SEQUENCE_OFFSET);
+        mark.slots[2 * slot + 1] = Word(at + SLOT_CRC_OFFSET);
     }
     return StoreStatus{};
 }

@@ -201,37 +201,39 @@ std::string ClockText() {
 
 class BoardWatch {
 public:
-    explicit BoardWatch(BoardStore& store) : store_(store) {}
-
-    // The board as the watch begins; what changes after it is told.
-    StoreStatus Start() {
-        const StoreStatus marked = store_.Mark(seen_);
-        return marked.Ok() ? store_.Read(last_) : marked;
-    }
+    explicit BoardWatch(BoardStore& store) : store_(store) { store_.MakeNoFile(); }
 
     // The lines of what changed since the last look; the lock is taken only
-    // when the board's mark has changed.
-    StoreStatus Look(std::vector<std::string>& lines) {
+    // when the board's mark has changed, and waited for until then. The first
+    // look at the board is what the watch starts from; a missing file stands
+    // for a fresh board, so the board a program then makes is told.
+    StoreStatus Look(std::vector<std::string>& lines, os::Deadline until) {
         ChangeMark now;
-        const StoreStatus marked = store_.Mark(now);
-        if (!marked.Ok() || now.Same(seen_)) return marked;
+        StoreStatus looked = store_.Mark(now, until);
+        if (looked.Ok() && seen_ && now.Same(*seen_)) return looked;
         BoardRecord record;
-        const StoreStatus read = store_.Read(record);
-        if (!read.Ok()) return read;
+        if (looked.Ok()) looked = store_.Read(record, until);
+        if (looked.missing && !started_) started_ = true;  // from a fresh board
+        if (!looked.Ok()) {
+            seen_.reset();
+            return looked;
+        }
+        if (started_) lines = Changes(last_, record);
+        started_ = true;
         seen_ = now;
-        lines = Changes(last_, record);
         last_ = std::move(record);
-        return read;
+        return looked;
     }
 
-    const BoardRecord& Record() const { return last_; }
+    // The board as last seen; none before the first look that found one.
+    const BoardRecord* Record() const { return started_ ? &last_ : nullptr; }
 
 private:
     BoardStore& store_;
-    ChangeMark seen_;
+    std::optional<ChangeMark> seen_;
+    bool started_ = false;
     BoardRecord last_;
 };
-
 
 // ---------------------------------------------------------------------------
 // The change lines elsewhere.
@@ -248,8 +250,6 @@ int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
     WatchOptions options;
     if (const std::optional<std::string> problem = ReadOptions(args, options)) return UsageError(*problem);
     BoardWatch watch(store);
-    const StoreStatus started = watch.Start();
-    if (!started.Ok()) return StoreError(started);
 
     // A whole frame of the view goes out in one write; each change line is
     // flushed on its own.
@@ -257,17 +257,20 @@ int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     LiveView view;
     const bool live = view.Start(store.Path());
-    if (live) view.Draw(watch.Record());
 
+    // The watch's own end and its keys come first: a look waits for the
+    // board no longer than one interval, and a board held for the whole bound
+    // of every wait ends the watch as it ends any other command.
     const std::optional<Clock::time_point> deadline =
         options.timeout ? std::optional(Clock::now() + *options.timeout) : std::nullopt;
+    std::optional<Clock::time_point> heldSince;
     uint64_t told = 0;
-    for (;;) {
+    for (bool first = true;; first = false) {
         const Clock::time_point now = Clock::now();
         const bool last = deadline && now >= *deadline;
-        if (!last) {
-            const milliseconds wait = deadline ? std::min(LOOK_INTERVAL, std::chrono::ceil<milliseconds>(*deadline - now))
-                                               : LOOK_INTERVAL;
+        const milliseconds left = deadline ? std::chrono::ceil<milliseconds>(*deadline - now) : LOOK_INTERVAL;
+        const milliseconds wait = std::max(milliseconds(0), std::min(LOOK_INTERVAL, left));
+        if (!last && !first) {
             if (live) {
                 if (view.WaitForQuit(wait)) return EXIT_DONE;
             } else {
@@ -275,11 +278,17 @@ int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
             }
         }
         std::vector<std::string> lines;
-        const StoreStatus looked = watch.Look(lines);
-        if (!looked.Ok()) {
+        const StoreStatus looked = watch.Look(lines, os::DeadlineAfter(wait.count()));
+        if (looked.held && !heldSince) heldSince = now;
+        const bool held = looked.held && Clock::now() - *heldSince < std::chrono::seconds(BOARD_WAIT_SECONDS);
+        if (!looked.held) heldSince.reset();
+        if (!looked.Ok() && !looked.missing && !held) {
             view.Stop();
             return StoreError(looked);
         }
+        view.Note(looked.missing ? "no board yet, waiting for a program to make it"
+                  : held         ? "the board is held by another process, waiting"
+                                 : "");
         const std::string time = lines.empty() ? std::string() : ClockText();  // the time of the look
         for (const std::string& line : lines) {
             const std::string stamped = time + " " + line;

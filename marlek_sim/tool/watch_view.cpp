@@ -89,7 +89,13 @@ void LiveView::Add(std::string line) {
     stale_ = true;
 }
 
-void LiveView::Draw(const BoardRecord& record) {
+void LiveView::Note(const std::string& note) {
+    if (note == note_) return;
+    note_ = note;
+    stale_ = true;
+}
+
+void LiveView::Draw(const BoardRecord* seen) {
     int rows = 0;
     int columns = 0;
     WindowSize(rows, columns);
@@ -97,6 +103,8 @@ void LiveView::Draw(const BoardRecord& record) {
     rows_ = rows;
     columns_ = columns;
     stale_ = false;
+    const BoardRecord none;
+    const BoardRecord& record = seen != nullptr ? *seen : none;
     const int armedRows = std::max<int>(1, static_cast<int>(record.armed.size()));
     const int needed = FIXED_ROWS + armedRows + 1;
     std::fputs("\x1b[H", stdout);
@@ -106,7 +114,11 @@ void LiveView::Draw(const BoardRecord& record) {
         std::fflush(stdout);
         return;
     }
-    std::printf("marlek-sim watch  %s  (q quits)\x1b[K\n\x1b[K\n\x1b[J", path_.c_str());
+    std::printf("marlek-sim watch  %s  (q quits)\x1b[K\n%s\x1b[K\n\x1b[J", path_.c_str(), note_.c_str());
+    if (seen == nullptr) {
+        std::fflush(stdout);
+        return;
+    }
     PrintPinTable(stdout, record.board);
     const Board& board = record.board;
     std::printf("\n%-*s%s %s\n", LABEL_WIDTH, "LED:", board.ledKnown && board.ledSetting == 0 ? LIT : "( )",

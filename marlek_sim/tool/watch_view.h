@@ -43,8 +43,13 @@ public:
     // A change line for the list under the board.
     void Add(std::string line);
 
-    // Redraws when something changed or the window has another size.
-    void Draw(const BoardRecord& record);
+    // What the watch waits for, shown under the title; empty when it waits
+    // for nothing.
+    void Note(const std::string& note);
+
+    // Redraws when something changed or the window has another size; record
+    // null: no board has been seen yet.
+    void Draw(const BoardRecord* record);
 
     // The signals that end the watch, and SIGTSTP.
     static constexpr size_t HANDLED_SIGNALS = 4;
@@ -61,6 +66,7 @@ private:
     int rows_ = 0;
     int columns_ = 0;
     std::string path_;
+    std::string note_;
     std::deque<std::string> recent_;
 #ifdef _WIN32
     DWORD outputMode_ = 0;

@@ -313,6 +313,10 @@ class BadConditions(BoardCase):
                 self.assertLess(elapsed, BOUND_SECONDS)
                 self.assertIn(f"is held by another process through {kind}", result.stdout.decode())
                 self.assertIn("Marlek DIO Test V1.0 completed : FAILED", result.stdout.decode())
+                # A watch keeps to its own end, before the bound of the wait.
+                started = time.monotonic()
+                self.tool("watch", "--timeout", "1", status=1)
+                self.assertLess(time.monotonic() - started, 5)
                 holder.communicate(b"\n", timeout=TIMEOUT_SECONDS)
                 self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
 
@@ -547,13 +551,29 @@ class Watch(BoardCase):
         lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two_lines"'])
         store_text(self.state, b"two_lines", b"two\nlines")  # told escaped, on one line
         lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two\\nlines"'])
-        with open(self.state, "r+b") as file:
-            data = set_version(bytearray(file.read()))
-            file.seek(0)
-            file.write(data)
-        _, errors = process.communicate(timeout=TIMEOUT_SECONDS)
-        self.assertEqual(process.returncode, 1)
-        self.assertIn(f"unusable: {self.state} holds board state of version 7", errors.decode())
+        os.remove(self.state)
+        self.assertIsNone(lines.next(0.3))
+        self.assertFalse(os.path.exists(self.state))  # a watch only reads
+        self.tool("set-input", "4", "0")  # a new board, told against the last one
+        lines.expect(["failures armed: none"])
+
+        def other_version():
+            with open(self.state, "r+b") as file:
+                data = set_version(bytearray(file.read()))
+                file.seek(0)
+                file.write(data)
+
+        for damage, said in [(other_version, "holds board state of version 7"),
+                             (lambda: os.truncate(self.state, 0), "is truncated (0 of 1152 bytes)")]:
+            with self.subTest(said):
+                if process is None:
+                    self.tool("reset")
+                    process, lines = self.watching()
+                damage()
+                _, errors = process.communicate(timeout=TIMEOUT_SECONDS)
+                self.assertEqual(process.returncode, 1)
+                self.assertIn(f"unusable: {self.state} {said}", errors.decode())
+                process = None
 
     def test_a_quiet_board_costs_next_to_no_processor_time(self):
         if EMULATOR:
