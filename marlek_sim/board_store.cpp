@@ -107,7 +107,7 @@ StoreStatus BoardStore::Open(os::Deadline deadline) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         const os::OpenOutcome outcome = os::StateFile::Open(path_, file, owner, error);
         switch (outcome) {
-            case os::OpenOutcome::Opened: break;
+            case os::OpenOutcome::Opened: checked_ = file->Identity(); break;
             case os::OpenOutcome::Missing: {
                 if (!makesFile_) {
                     StoreStatus none = Unusable("there is no board in " + path_ + " yet");
@@ -223,9 +223,15 @@ StoreStatus BoardStore::Reset() {
     }
     if (!status.resettable) return status;
     file_.reset();
+    // What is replaced is the file that was checked, even when another took
+    // its place while reset waited for its lock.
     std::string error;
-    if (!os::ReplaceAtomically(path_, FreshStateImage(os::BoardLockKind()), error)) return Unusable(error);
-    return StoreStatus{};
+    bool changed = false;
+    if (os::ReplaceAtomically(path_, FreshStateImage(os::BoardLockKind()), checked_, changed, error))
+        return StoreStatus{};
+    if (!changed) return Unusable(error);
+    return Unusable(path_ + " is another file than the board state file that reset found there: it took that one's "
+                    "place while reset waited for it, and is left as it is; 'marlek-sim reset' again looks at it");
 }
 
 namespace {

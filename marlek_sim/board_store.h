@@ -106,6 +106,7 @@ private:
     bool makesFile_ = true;    // a missing file is made, as a fresh board
     BoardRecord memoryRecord_;
     std::unique_ptr<os::StateFile> file_;
+    os::FileIdentity checked_;  // the file that the last open looked at
     bool gaveUpWaiting_ = false;  // the last wait for the board gave up
 };
 

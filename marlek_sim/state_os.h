@@ -57,9 +57,19 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
 // Whether the folder that path would be in does not exist (or is no folder).
 bool FolderOfMissing(const std::string& path);
 
-// Puts a new file with the image in the place of whatever is at path (a
-// symbolic link itself, not its target), atomically.
-bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error);
+// Whether two open files are one file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool known = false;
+};
+
+// Puts a new file with the image in the place of the file at path, atomically,
+// when that is still the file expected (by identity; a symbolic link itself,
+// not its target). Otherwise leaves whatever is there alone: false with
+// changed set.
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, const FileIdentity& expected,
+                       bool& changed, std::string& error);
 
 enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
 
@@ -80,12 +90,6 @@ inline constexpr const char* WHOLE_LOCK_NAME = "its lock of the whole file (floc
 inline constexpr const char* BOARD_LOCK_NAME = "the board's lock (the mutex in the file)";
 #endif
 
-// Whether two open files are one file.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t file = 0;
-    bool known = false;
-};
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.known && b.known && a.device == b.device && a.file == b.file;
 }

@@ -190,13 +190,35 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
     return linked || exists;
 }
 
-bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error) {
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, const FileIdentity& expected,
+                       bool& changed, std::string& error) {
+    changed = false;
     std::string temporary;
     if (!WriteNewFile(path, image, temporary, error)) return false;
-    if (rename(temporary.c_str(), path.c_str()) == 0) return true;
-    error = Failure("cannot replace ", path);
+    auto identity = [](const std::string& name) {
+        struct stat facts {};
+        return lstat(name.c_str(), &facts) == 0 ? IdentityOfStat(facts) : FileIdentity{};
+    };
+    // Exchanged, the file that was at path is at the temporary name, where it
+    // is checked; one that is not the file expected goes back. Where the file
+    // system cannot exchange, it is checked just before a rename.
+    bool done = false;
+    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        changed = !SameFile(identity(temporary), expected);
+        if (changed) renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+        done = true;
+    } else if (errno == ENOENT) {
+        // Nothing is there now: the new file goes there unless another comes first.
+        const bool linked = link(temporary.c_str(), path.c_str()) == 0;
+        changed = !linked && errno == EEXIST;
+        done = linked || changed;
+    } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+        changed = !SameFile(identity(path), expected);
+        done = changed || rename(temporary.c_str(), path.c_str()) == 0;
+    }
+    if (!done) error = Failure("cannot replace ", path);
     unlink(temporary.c_str());
-    return false;
+    return done && !changed;
 }
 
 StateFile::~StateFile() {

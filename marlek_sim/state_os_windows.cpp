@@ -208,9 +208,19 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
     return ok || exists;
 }
 
-bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error) {
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, const FileIdentity& expected,
+                       bool& changed, std::string& error) {
     const std::string temporary = TemporaryName(path);
     if (!WriteNewFile(temporary, path, image, error)) return false;
+    // Checked just before the move: a link is looked at itself.
+    const HANDLE there = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    changed = there == INVALID_HANDLE_VALUE || !SameFile(IdentityOfHandle(there), expected);
+    if (there != INVALID_HANDLE_VALUE) CloseHandle(there);
+    if (changed) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
     if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     error = Failure("cannot replace ", path);
     DeleteFileA(temporary.c_str());

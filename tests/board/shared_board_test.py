@@ -306,6 +306,10 @@ class BadConditions(BoardCase):
                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
                 self.addCleanup(stop, holder)
                 self.assertEqual(holder.stdout.readline().rstrip(), b"holding")
+                # A watch keeps to its own end, before the bound of the wait.
+                started = time.monotonic()
+                self.tool("watch", "--timeout", "1", status=1)
+                self.assertLess(time.monotonic() - started, 5)
                 started = time.monotonic()
                 result = self.run_program("pinio", stdin="1\nq\n")
                 elapsed = time.monotonic() - started
@@ -313,10 +317,20 @@ class BadConditions(BoardCase):
                 self.assertLess(elapsed, BOUND_SECONDS)
                 self.assertIn(f"is held by another process through {kind}", result.stdout.decode())
                 self.assertIn("Marlek DIO Test V1.0 completed : FAILED", result.stdout.decode())
-                # A watch keeps to its own end, before the bound of the wait.
-                started = time.monotonic()
-                self.tool("watch", "--timeout", "1", status=1)
-                self.assertLess(time.monotonic() - started, 5)
+                # A reset waiting for the stuck lock, while another file takes the board's place.
+                notes = os.path.join(self.work, "notes")
+                with open(notes, "w") as file:
+                    file.write("notes\n")
+                reset = subprocess.Popen([*EMULATOR, PROGRAMS["tool"], "reset"], stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=self.env)
+                self.addCleanup(stop, reset)
+                threading.Timer(3, os.replace, (notes, self.state)).start()
+                _, errors = reset.communicate(timeout=TIMEOUT_SECONDS)
+                self.assertEqual(reset.returncode, 1)
+                self.assertIn("is another file than the board state file that reset found there", errors.decode())
+                with open(self.state) as file:
+                    self.assertEqual(file.read(), "notes\n")  # spared
+                os.remove(self.state)
                 holder.communicate(b"\n", timeout=TIMEOUT_SECONDS)
                 self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
 
