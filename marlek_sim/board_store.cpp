@@ -149,11 +149,15 @@ StoreStatus BoardStore::Open(os::Deadline deadline) {
         case os::LockOutcome::Failed: return Unusable(error);
     }
     // The first process of each boot sets the lock up: no process of an
-    // earlier boot can hold it, whatever it says. No other process uses the
-    // file then, so its slots can be checked without the lock, and a file that
-    // is refused is left as it is.
+    // earlier boot can hold it, whatever it says. Never while another process
+    // uses the file: that one is of this boot, and may hold the lock now. A
+    // process that cannot tell the boot takes a lock once set up as it is. No
+    // other process uses the file when it is set up, so its slots can be
+    // checked without the lock, and a file that is refused is left as it is.
+    file->JoinUsers();
     const std::string bootMark = os::BootMark();
-    if (ReadBootMark(file->Bytes()) != bootMark) {
+    const std::string mark = ReadBootMark(file->Bytes());
+    if ((mark.empty() || (!bootMark.empty() && mark != bootMark)) && file->MaySetUpBoardLock()) {
         BoardRecord record;
         if (LoadNewest(file->Bytes(), record).slot < 0) return Refused(CORRUPT, true);
         file->SetUpBoardLock();

@@ -25,7 +25,8 @@ namespace marlek_sim::os {
 uint32_t BoardLockKind();
 
 // Names the current boot of the system: a lock area set up in an earlier boot
-// is set up afresh (no process of that boot can still hold it).
+// is set up afresh (no process of that boot can still hold it). Empty when the
+// boot cannot be told (no /proc): the lock area is then taken as it is.
 std::string BootMark();
 
 // The folder for the state file when no path is given: the user's runtime
@@ -127,6 +128,11 @@ public:
     // it needs no system call when no other process holds it; the owner's
     // death releases it. Gives up at the deadline.
     void SetUpBoardLock();
+    // Counts this process among those that use the file, until it is closed.
+    void JoinUsers();
+    // Whether the board's lock can be set up without disturbing anyone: no
+    // other process uses the file (asked under the lock of the whole file).
+    bool MaySetUpBoardLock();
     LockOutcome LockBoard(Deadline deadline, std::string& error);
     void UnlockBoard();
 

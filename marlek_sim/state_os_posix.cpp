@@ -121,7 +121,7 @@ FileIdentity IdentityOf(const std::string& path) {
 }
 
 std::string BootMark() {
-    std::string mark = "unknown boot";
+    std::string mark;
     const int fd = OpenFile("/proc/sys/kernel/random/boot_id", O_RDONLY);
     if (fd >= 0) {
         char text[64] = {};
@@ -317,6 +317,33 @@ void StateFile::SetUpBoardLock() {
     std::memset(bytes_ + STATE_LOCK_OFFSET, 0, STATE_LOCK_SIZE);
     pthread_mutex_init(BoardMutex(bytes_), &attributes);
     pthread_mutexattr_destroy(&attributes);
+}
+
+namespace {
+
+// Each process that uses the file holds a read lock (an open file
+// description's, which dies with it) on this byte; a write lock is never
+// taken, only asked whether it could be, to learn whether others use it.
+struct flock UsersRange(short type) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = STATE_LOCK_OFFSET;
+    range.l_len = 1;
+    return range;
+}
+
+}  // namespace
+
+void StateFile::JoinUsers() {
+    struct flock range = UsersRange(F_RDLCK);
+    fcntl(static_cast<int>(handle_), F_OFD_SETLK, &range);
+}
+
+bool StateFile::MaySetUpBoardLock() {
+    struct flock range = UsersRange(F_WRLCK);
+    // A system that cannot tell leaves the lock as it is.
+    return fcntl(static_cast<int>(handle_), F_OFD_GETLK, &range) == 0 && range.l_type == F_UNLCK;
 }
 
 LockOutcome StateFile::LockBoard(Deadline deadline, std::string& error) {

@@ -308,7 +308,12 @@ LockOutcome StateFile::LockWhole(Deadline deadline, std::string& error) {
 
 void StateFile::UnlockWhole() { UnlockRange(AsHandle(handle_), WHOLE_LOCK_OFFSET); }
 
+// The board's lock lies outside the file: setting up writes only the mark.
 void StateFile::SetUpBoardLock() {}
+
+void StateFile::JoinUsers() {}
+
+bool StateFile::MaySetUpBoardLock() { return true; }
 
 LockOutcome StateFile::LockBoard(Deadline deadline, std::string& error) {
     return LockRange(AsHandle(handle_), BOARD_LOCK_OFFSET, deadline, error);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "board_store.h"
@@ -208,6 +209,24 @@ TEST(BoardStore, ResetOfAUsableFileReachesStoresAlreadyOnIt) {
     ASSERT_TRUE(running.Read(record).Ok());
     EXPECT_EQ(record.board.outputMask, 0x00);
     EXPECT_EQ(record.board.drivenLevels, 0x00);
+}
+
+std::string BootMarkIn(const std::string& path) { return Contents(path).substr(STATE_BOOT_MARK_OFFSET, 14); }
+
+TEST(BoardStore, TheLockOfABoardInUseIsNeverSetUpAgain) {
+    TemporaryFolder folder;
+    const std::string path = folder.File("board");
+    auto running = std::make_unique<BoardStore>(BoardStore::AtPath(path));
+    ASSERT_TRUE(running->Update(Drive(1)).Ok());
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out).seekp(STATE_BOOT_MARK_OFFSET)
+        << "an earlier one" << '\0';  // in place, as a file from another boot
+    BoardRecord record;
+    ASSERT_TRUE(BoardStore::AtPath(path).Read(record).Ok());
+    EXPECT_EQ(BootMarkIn(path), "an earlier one");  // another process uses it: left as it is
+    running.reset();
+    ASSERT_TRUE(BoardStore::AtPath(path).Read(record).Ok());
+    EXPECT_NE(BootMarkIn(path), "an earlier one");  // alone: set up for this boot
+    EXPECT_EQ(record.board.drivenLevels, 1);
 }
 
 TEST(BoardStore, DefaultPlace) {
