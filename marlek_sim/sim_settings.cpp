@@ -127,7 +127,7 @@ bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value) {
     for (const char c : text) {
         if (!IsDigit(c)) return false;
         const auto digit = static_cast<uint64_t>(c - '0');
-        if (parsed > (max - digit) / 10) return false;
+        if (digit > max || parsed > (max - digit) / 10) return false;
         parsed = parsed * 10 + digit;
     }
     value = parsed;

@@ -39,9 +39,11 @@ TEST(SimSettings, UnreadableSettingsAreNamed) {
     };
     for (const auto& c : cases) {
         const Settings settings = ReadSettings(c.fail, c.inputs, nullptr);
-        // Named with its value, so that the operator sees which one to mend.
-        const std::string named = c.fail ? std::string("MARLEK_SIM_FAIL=") + c.fail + ": "
-                                         : std::string("MARLEK_SIM_INPUTS=") + c.inputs + ": ";
+        // Named with its value, so that the operator sees which one to mend;
+        // a tab in it is written out.
+        std::string named = c.fail ? std::string("MARLEK_SIM_FAIL=") + c.fail + ": "
+                                   : std::string("MARLEK_SIM_INPUTS=") + c.inputs + ": ";
+        if (const size_t tab = named.find('\t'); tab != std::string::npos) named.replace(tab, 1, "\\t");
         EXPECT_EQ(settings.problem.substr(0, named.size()), named);
     }
 }
