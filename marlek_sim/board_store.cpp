@@ -92,9 +92,10 @@ StoreStatus BoardStore::Held(const char* lock) {
     file_.reset();
     gaveUpWaiting_ = true;
     StoreStatus held = Unusable("the board in " + path_ + " is held by another process through " + lock +
-                        " and did not come free within " + std::to_string(BOARD_WAIT_SECONDS) +
-                        " s; when no program is stopped in the middle of a call, the lock is stuck" + RESET_ADVICE,
-                    true);
+                                    " and did not come free within " + std::to_string(BOARD_WAIT_SECONDS) +
+                                    " s; when no program is stopped in the middle of a call, the lock is stuck" +
+                                    RESET_ADVICE,
+                                true);
     held.held = true;
     return held;
 }
