@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -23,6 +24,8 @@ struct StoreStatus {
     uint8_t code = ERROR_NONE;  // ERROR_STATE_UNUSABLE, or ERROR_BAD_SETTING for a path that cannot be
     std::string detail;         // what is wrong and what to do about it
     bool resettable = false;    // a board state file, or none: a reset puts a fresh board in its place
+    bool held = false;          // another process held the board past the wait's end
+    bool missing = false;       // no file, for a store that makes none
     bool Ok() const { return code == ERROR_NONE; }
 };
 
@@ -49,7 +52,12 @@ public:
     // Not Ok when no path for the file could be found.
     const StoreStatus& Location() const { return location_; }
 
-    StoreStatus Read(BoardRecord& record);
+    // A store that only looks: a missing file is reported (missing), not made.
+    void MakeNoFile() { makesFile_ = false; }
+
+    // Reads the board. The wait for it ends at until when given, else after
+    // BOARD_WAIT_SECONDS.
+    StoreStatus Read(BoardRecord& record, std::optional<os::Deadline> until = std::nullopt);
 
     // Reads the board, lets change alter it and, when change returns true,
     // writes it back: all under the lock.
@@ -74,23 +82,31 @@ public:
     // opened afresh (through Read) when the path no longer names the open one
     // (a reset may have put a new file there) or when its header is no longer
     // that of a board state file, so that a file made unusable is reported as
-    // Read reports it. A private board has no mark.
-    StoreStatus Mark(ChangeMark& mark);
+    // Read reports it. A private board has no mark. The mark is read from the
+    // file, not from its mapping, so that a file cut short is an error and
+    // not a signal; a wait for the board ends at until when given.
+    StoreStatus Mark(ChangeMark& mark, std::optional<os::Deadline> until = std::nullopt);
 
 private:
     BoardStore() = default;
 
     StoreStatus Open(os::Deadline deadline);
-    StoreStatus Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt);
+    StoreStatus Begin(BoardRecord& record, SlotChoice& choice, bool acceptCorrupt,
+                      std::optional<os::Deadline> until = std::nullopt);
     void Finish(const BoardRecord* changed, SlotChoice choice);
     StoreStatus Refused(const std::string& what, bool resettable);
     StoreStatus Held(const char* lock);
+    // A path in a folder that does not exist: MARLEK_SIM_STATE is named when it gave the path.
+    StoreStatus NoFolder(const std::string& error) const;
 
     bool memory_ = false;
     std::string path_;
     StoreStatus location_;  // not Ok: no path for the file could be found
+    bool fromSetting_ = true;  // the path is MARLEK_SIM_STATE's, not the default
+    bool makesFile_ = true;    // a missing file is made, as a fresh board
     BoardRecord memoryRecord_;
     std::unique_ptr<os::StateFile> file_;
+    os::FileIdentity checked_;  // the file that the last open looked at
     bool gaveUpWaiting_ = false;  // the last wait for the board gave up
 };
 

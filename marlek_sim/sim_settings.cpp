@@ -31,21 +31,25 @@ std::string ParseFailureRule(std::string_view entry, FailureRule& rule) {
     if (!operation) return "no operation is called '" + std::string(name) + "'";
     rule.operation = *operation;
     if (at != std::string_view::npos) {
-        unsigned long onCall = 0;
+        uint64_t onCall = 0;
         const std::string_view number = head.substr(at + 1);
-        if (!ParseUnsigned(number, UINT32_MAX, onCall) || onCall == 0)
+        if (!ParseDecimal(number, UINT32_MAX, onCall) || onCall == 0)
             return "the call after @ must be a number from 1, not '" + std::string(number) + "'";
         rule.onCall = static_cast<uint32_t>(onCall);
     }
     if (codeStart == std::string_view::npos) return "";
     const std::string_view rest = entry.substr(codeStart + 1);
     const size_t textStart = rest.find(':');
-    unsigned long code = 0;
+    uint64_t code = 0;
     const std::string_view number = rest.substr(0, textStart);
-    if (!ParseUnsigned(number, UINT8_MAX, code))
+    if (!ParseDecimal(number, UINT8_MAX, code))
         return "the code must be a number from 0 to 255, not '" + std::string(number) + "'";
     rule.code = static_cast<uint8_t>(code);
-    if (textStart != std::string_view::npos) rule.detail = std::string(rest.substr(textStart + 1));
+    if (textStart == std::string_view::npos) return "";
+    rule.detail = std::string(rest.substr(textStart + 1));
+    if (ControlCharacterAt(rule.detail) != std::string_view::npos) {
+        return "the text holds a control character, which would act on the terminal that shows it";
+    }
     return "";
 }
 
@@ -59,7 +63,7 @@ void ReadFailures(std::string_view setting, Settings& settings) {
         FailureRule rule;
         const std::string problem = ParseFailureRule(entry, rule);
         if (!problem.empty()) {
-            const std::string where = entry == setting ? "" : " (in '" + std::string(entry) + "')";
+            const std::string where = entry == setting ? "" : " (in '" + Escaped(entry) + "')";
             settings.problem = SettingProblem(FAIL_VARIABLE, setting, problem + where);
             return;
         }
@@ -71,8 +75,38 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+size_t ControlCharacterAt(std::string_view text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const bool c1 = byte == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+        if (byte < 0x20 || byte == 0x7F || c1) return at;
+    }
+    return std::string_view::npos;
+}
+
+std::string Escaped(std::string_view text) {
+    std::string escaped;
+    while (!text.empty()) {
+        const size_t at = ControlCharacterAt(text);
+        escaped += text.substr(0, at);
+        if (at == std::string_view::npos) break;
+        const size_t length = static_cast<unsigned char>(text[at]) == 0xC2 ? 2 : 1;
+        for (const char c : text.substr(at, length)) {
+            static constexpr char HEX[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(c);
+            if (c == '\n') escaped += "\\n";
+            else if (c == '\t') escaped += "\\t";
+            else if (c == '\r') escaped += "\\r";
+            else escaped += {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xFu]};
+        }
+        text.remove_prefix(at + length);
+    }
+    return escaped;
+}
+
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what) {
-    return std::string(variable) + "=" + std::string(value) + ": " + what + "; correct or unset " + variable;
+    return std::string(variable) + "=" + Escaped(value) + ": " + what + "; correct or unset " + variable;
 }
 
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
@@ -83,6 +117,19 @@ bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& valu
     errno = 0;
     const unsigned long parsed = std::strtoul(copy.c_str(), &end, 0);
     if (errno != 0 || end != copy.c_str() + copy.size() || parsed > max) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value) {
+    if (text.empty()) return false;
+    uint64_t parsed = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) return false;
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (digit > max || parsed > (max - digit) / 10) return false;
+        parsed = parsed * 10 + digit;
+    }
     value = parsed;
     return true;
 }

@@ -3,6 +3,7 @@
 #ifndef MARLEK_SIM_SETTINGS_H
 #define MARLEK_SIM_SETTINGS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,14 +57,28 @@ struct Settings {
     std::string problem;  // not empty: a setting cannot be used; names it, its value and what is wrong
 };
 
-// The problem text of a setting that cannot be used.
+// Where text holds a control character, which would act on the terminal that
+// shows it (a new line, an escape sequence): a byte below 0x20, DEL, or a C1
+// control in UTF-8. npos when there is none.
+size_t ControlCharacterAt(std::string_view text);
+
+// The text with each control character written out (\n, \t, \x1b), for a
+// terminal.
+std::string Escaped(std::string_view text);
+
+// The problem text of a setting that cannot be used; the value is escaped.
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what);
 
-// An unsigned number in decimal, 0x hex or 0 octal, wholly made of digits and
-// at most max, with no sign and no blank before or after it; false otherwise.
+// A byte value in decimal, 0x hex or 0 octal, wholly made of digits and at
+// most max, with no sign and no blank before or after it; false otherwise.
 bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value);
 
-// MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]].
+// A count or a code: decimal digits alone, a leading zero included (010 is
+// ten), at most max; false otherwise.
+bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value);
+
+// MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]],
+// N and CODE in decimal, TEXT without control characters.
 // MARLEK_SIM_INPUTS: the external levels as a byte (decimal, 0x hex or 0 octal).
 // MARLEK_SIM_TRACE: the file the trace is appended to.
 // Any of them may be null (not set).

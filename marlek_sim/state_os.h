@@ -2,7 +2,8 @@
 // opening the state file without following links, mapping it, locking it with a
 // bound on every wait, creating and replacing it atomically, the user's folder
 // for it, and a file to append the trace to. Everything platform-specific about
-// them lives behind this header, in state_os.cpp.
+// them lives behind this header, in one source for each system, which the
+// build chooses: state_os_posix.cpp, state_os_windows.cpp.
 //
 // Every descriptor opened here lies above the standard streams and is not
 // inherited by child processes, so a program started with standard input,
@@ -24,15 +25,22 @@ namespace marlek_sim::os {
 uint32_t BoardLockKind();
 
 // Names the current boot of the system: a lock area set up in an earlier boot
-// is set up afresh (no process of that boot can still hold it).
+// is set up afresh (no process of that boot can still hold it). Empty when the
+// boot cannot be told (no /proc): the lock area is then taken as it is.
 std::string BootMark();
 
 // The folder for the state file when no path is given: the user's runtime
 // folder, else a private per-user folder under the temporary folder, created
 // with access for the user alone. On failure: false with the problem in
-// problem; refused tells whether the folder exists but is not fit (not a
-// folder, not the user's, open to others) rather than a system error.
-bool DefaultStateFolder(std::string& folder, std::string& problem, bool& refused);
+// problem, and its kind: a system error; a folder that exists but is not fit
+// (not a folder, not the user's, open to others); or a variable naming the
+// folder that cannot be used (XDG_RUNTIME_DIR naming no folder), which the
+// problem then names with its value.
+enum class FolderProblem { SystemError, Unfit, BadSetting };
+bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem& kind);
+
+// Whether path ends in a separator, and so names a folder rather than a file.
+bool NamesFolder(const std::string& path);
 
 #ifdef _WIN32
 // The system's text for an error code of GetLastError, without its full stop.
@@ -50,9 +58,19 @@ bool CreateExclusive(const std::string& path, std::span<const uint8_t> image, bo
 // Whether the folder that path would be in does not exist (or is no folder).
 bool FolderOfMissing(const std::string& path);
 
-// Puts a new file with the image in the place of whatever is at path (a
-// symbolic link itself, not its target), atomically.
-bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, std::string& error);
+// Whether two open files are one file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool known = false;
+};
+
+// Puts a new file with the image in the place of the file at path, atomically,
+// when that is still the file expected (by identity; a symbolic link itself,
+// not its target). Otherwise leaves whatever is there alone: false with
+// changed set.
+bool ReplaceAtomically(const std::string& path, std::span<const uint8_t> image, const FileIdentity& expected,
+                       bool& changed, std::string& error);
 
 enum class OpenOutcome { Opened, Missing, SymbolicLink, NotRegularFile, OtherOwner, Failed };
 
@@ -73,13 +91,9 @@ inline constexpr const char* WHOLE_LOCK_NAME = "its lock of the whole file (floc
 inline constexpr const char* BOARD_LOCK_NAME = "the board's lock (the mutex in the file)";
 #endif
 
-// Whether two open files are one file.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t file = 0;
-    bool known = false;
-};
-bool SameFile(const FileIdentity& a, const FileIdentity& b);
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.file == b.file;
+}
 
 // The identity of the file at path, following links; not known when there is
 // none.
@@ -114,6 +128,11 @@ public:
     // it needs no system call when no other process holds it; the owner's
     // death releases it. Gives up at the deadline.
     void SetUpBoardLock();
+    // Counts this process among those that use the file, until it is closed.
+    void JoinUsers();
+    // Whether the board's lock can be set up without disturbing anyone: no
+    // other process uses the file (asked under the lock of the whole file).
+    bool MaySetUpBoardLock();
     LockOutcome LockBoard(Deadline deadline, std::string& error);
     void UnlockBoard();
 

@@ -1,10 +1,8 @@
 // marlek-sim: shows and drives the simulated board that every program run
 // shares.
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,7 +41,7 @@ commands:
                    of OPERATION fails (1 the first call; 'all', the default,
                    every call) with error CODE (0 to 255, default 5) and TEXT
                    as the detail KVTGetLastError reports; up to 4 at a time,
-                   TEXT up to 80 bytes
+                   TEXT up to 80 bytes, no control characters
   fail clear       disarms the armed failures
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
@@ -96,6 +94,7 @@ Exit status: 0 done, 1 the board could not be read or changed or the output
 could not be written, 2 bad arguments.
 )";
 
+// A byte value (decimal, 0x hex or 0 octal).
 std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
     unsigned long value = 0;
     if (!ParseUnsigned(text, max, value)) return std::nullopt;
@@ -107,7 +106,7 @@ void PrintArmed(const std::vector<FailureRule>& armed) {
     for (const FailureRule& rule : armed) {
         const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
         std::printf("Next run:\t%s fails on %s with code %u \"%s\"\n", OperationName(rule.operation), call.c_str(),
-                    static_cast<unsigned>(rule.code), rule.detail.c_str());
+                    static_cast<unsigned>(rule.code), Escaped(rule.detail).c_str());  // as an older file may hold it
     }
 }
 
@@ -155,17 +154,20 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
     rule.operation = *operation;
     rule.detail = TOOL_ARMED_DETAIL;
     if (args.size() > 1 && args[1] != "all") {
-        const std::optional<unsigned long> call = Number(args[1], UINT32_MAX);
+        const std::optional<uint64_t> call = Decimal(args[1], UINT32_MAX);
         if (!call || *call == 0) return "COUNT must be 'all' or a call number from 1, not '" + std::string(args[1]) + "'";
         rule.onCall = static_cast<uint32_t>(*call);
     }
     if (args.size() > 2) {
-        const std::optional<unsigned long> code = Number(args[2], UINT8_MAX);
+        const std::optional<uint64_t> code = Decimal(args[2], UINT8_MAX);
         if (!code) return "CODE must be a number from 0 to 255, not '" + std::string(args[2]) + "'";
         rule.code = static_cast<uint8_t>(*code);
     }
     if (args.size() > 3) {
         if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " bytes";
+        if (ControlCharacterAt(args[3]) != std::string_view::npos) {
+            return "TEXT holds a control character, which would act on the terminal that shows it";
+        }
         rule.detail = std::string(args[3]);
     }
     return std::nullopt;
@@ -244,15 +246,9 @@ int Run(const std::string_view command, const std::vector<std::string_view>& arg
 }
 
 // A command whose output could not be written has failed, as when its
-// standard output is a full disk or closed.
-int WithOutputWritten(int status) {
-    errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-    const int error = errno;
-    std::fprintf(stderr, "marlek-sim: cannot write the output: %s\n",
-                 error != 0 ? std::strerror(error) : "write error");
-    return EXIT_FAILED;
-}
+// standard output is a full disk or closed; one whose reader stopped reading
+// early has not.
+int WithOutputWritten(int status) { return FlushOutput() == Output::Failed ? EXIT_FAILED : status; }
 
 int Command(int argc, char** argv) {
     if (argc < 2) return UsageError("a command is needed");

@@ -17,9 +17,12 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
-#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 #endif
 
 namespace marlek_sim::tool {
@@ -232,6 +235,42 @@ bool LibraryFolder(std::string& folder, std::string& problem) {
     return true;
 }
 
+// The file execvp would have run for program: a path as given, or the first
+// executable file of that name in the folders of PATH. Empty when none is.
+std::string ProgramFile(const char* program) {
+    auto runnable = [](const std::string& file) {
+        struct stat facts {};
+        return stat(file.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) && access(file.c_str(), X_OK) == 0;
+    };
+    if (std::strchr(program, '/') != nullptr) return runnable(program) ? program : "";
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/bin:/usr/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = end == start ? "." : folders.substr(start, end - start);
+        const std::string file = folder + "/" + program;
+        if (runnable(file)) return file;
+        start = end + 1;
+    }
+    return "";
+}
+
+// Why an existing file could not be started although the system said that
+// something is missing: the interpreter its #! line names, or a file (such as
+// the loader) that the system needs to start it.
+std::string WhatIsMissing(const std::string& file) {
+    char head[256] = {};
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t got = fd >= 0 ? read(fd, head, sizeof head - 1) : -1;
+    if (fd >= 0) close(fd);
+    if (got > 2 && head[0] == '#' && head[1] == '!') {
+        const char* start = head + 2 + std::strspn(head + 2, " \t");
+        const std::string interpreter(start, std::strcspn(start, " \t\r\n"));
+        if (!interpreter.empty()) return "its interpreter " + Escaped(interpreter) + " is missing";
+    }
+    return "a file that the system needs to start it is missing (" + std::string(std::strerror(ENOENT)) + ")";
+}
+
 int Run(int, char** argv) {
     std::string folder;
     std::string problem;
@@ -245,6 +284,8 @@ int Run(int, char** argv) {
     execvp(argv[2], argv + 2);
     const int error = errno;
     const bool named = std::strchr(argv[2], '/') == nullptr;
+    const std::string file = error == ENOENT ? ProgramFile(argv[2]) : "";
+    if (!file.empty()) return CannotRun("cannot run " + file + ": " + WhatIsMissing(file));
     if (error == ENOENT) {
         std::fprintf(stderr, "marlek-sim: no program %s%s\n", argv[2],
                      named ? " in the folders of PATH; give its path" : "");
@@ -265,11 +306,7 @@ int RunProgram(int argc, char** argv) {
 
 int PrintVersion() {
     std::printf("marlek-sim (%s) %s\n", MARLEK_SIM_PROJECT, MARLEK_SIM_VERSION);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "marlek-sim: cannot write to standard output: %s\n", std::strerror(errno));
-        return EXIT_FAILED;
-    }
-    return EXIT_DONE;
+    return EXIT_DONE;  // the output is checked as every command's is
 }
 
 }  // namespace marlek_sim::tool

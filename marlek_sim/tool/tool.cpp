@@ -1,5 +1,12 @@
 #include "tool.h"
 
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace marlek_sim::tool {
 
 namespace {
@@ -15,6 +22,39 @@ void PrintRow(std::FILE* out, const char* label, Cell cell) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
+    uint64_t value = 0;
+    if (!ParseDecimal(text, max, value)) return std::nullopt;
+    return value;
+}
+
+namespace {
+
+bool ReaderGone(int error) {
+#ifdef _WIN32
+    // The C runtime leaves errno alone for a pipe closed at its far end.
+    const unsigned long code = GetLastError();
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) return true;
+#endif
+    return error == EPIPE;
+}
+
+}  // namespace
+
+Output FlushOutput() {
+    static bool reported = false;
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return Output::Written;
+    const int error = errno;
+    if (ReaderGone(error)) return Output::ReaderGone;
+    if (!reported) {
+        std::fprintf(stderr, "marlek-sim: cannot write the output: %s\n",
+                     error != 0 ? std::strerror(error) : "write error");
+    }
+    reported = true;
+    return Output::Failed;
+}
 
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
@@ -38,6 +78,12 @@ std::string PairText(const SerialPairState& pair, bool withPorts) {
     std::string text = SerialModeName(pair.mode);
     if (withPorts) text += ", ports " + std::to_string(pair.firstPort) + " and " + std::to_string(pair.secondPort);
     return text;
+}
+
+std::string RuleText(const FailureRule& rule) {
+    const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
+    return std::string(OperationName(rule.operation)) + " " + call + ", code " + std::to_string(rule.code) + " \"" +
+           Escaped(rule.detail) + "\"";
 }
 
 void PrintPinTable(std::FILE* out, const Board& board) {

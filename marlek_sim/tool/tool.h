@@ -3,7 +3,9 @@
 #ifndef MARLEK_SIM_TOOL_H
 #define MARLEK_SIM_TOOL_H
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +21,17 @@ inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_CANNOT_RUN = 126;
 inline constexpr int EXIT_NOT_FOUND = 127;
 
+// A count or a code in the arguments: decimal digits alone, at most max.
+std::optional<uint64_t> Decimal(std::string_view text, uint64_t max);
+
 // Says what is wrong with the arguments on standard error; EXIT_USAGE.
 int UsageError(const std::string& problem);
+
+// Flushes standard output. When it cannot be written, says so on standard
+// error, once in a run however often it is asked, and not at all when its
+// reader has gone (a pipe that head closed early), which is no error.
+enum class Output { Written, Failed, ReaderGone };
+Output FlushOutput();
 
 // Says why the board could not be read or changed on standard error; EXIT_FAILED.
 int StoreError(const StoreStatus& status);
@@ -29,6 +40,8 @@ int StoreError(const StoreStatus& status);
 // ports 7 and 8", "not set") as show and watch write them.
 std::string LedText(const Board& board, bool withPort);
 std::string PairText(const SerialPairState& pair, bool withPorts);
+// An armed failure as watch writes it: Marlek_DIOInputByte call 2, code 9 "sensor off line".
+std::string RuleText(const FailureRule& rule);
 
 // The pin table as show prints it: direction, drive, driven level, external
 // level and the level a read gives, pin 7 first, with its legend.

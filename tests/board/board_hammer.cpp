@@ -85,14 +85,18 @@ int Hold(std::string_view lock) {
         if (!status.Ok()) std::fprintf(stderr, "cannot hold the board: %s\n", status.detail.c_str());
         return status.Ok() ? 0 : 1;
     }
-    BoardRecord record;
-    (void)store.Read(record);  // makes the file when there is none
+    const std::string place = store.Path();
+    {
+        BoardRecord record;
+        BoardStore maker = BoardStore::FromSetting(path);
+        (void)maker.Read(record);  // makes the file when there is none
+    }
     std::unique_ptr<os::StateFile> file;
     std::string owner;
     std::string error;
-    if (os::StateFile::Open(store.Path(), file, owner, error) != os::OpenOutcome::Opened ||
+    if (os::StateFile::Open(place, file, owner, error) != os::OpenOutcome::Opened ||
         file->LockWhole(os::DeadlineAfter(1000), error) != os::LockOutcome::Taken) {
-        std::fprintf(stderr, "cannot hold the whole file %s: %s\n", store.Path().c_str(), error.c_str());
+        std::fprintf(stderr, "cannot hold the whole file %s: %s\n", place.c_str(), error.c_str());
         return 1;
     }
     SayHoldingAndWait();

@@ -19,6 +19,7 @@ import tempfile
 import threading
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from qemu_user import skip_what_qemu_user_cannot_run  # noqa: E402
@@ -31,6 +32,8 @@ RESET_ADVICE = "; 'marlek-sim reset' (or removing the file) starts a fresh board
 BY_HAND_ADVICE = "; remove it by hand if it may go, or set MARLEK_SIM_STATE to a file of your own elsewhere"
 BOUND_SECONDS = 15  # every wait for the board gives up after 10 s
 SLOT_PAYLOADS = (128 + 24, 640 + 24)
+# A run in a mount namespace of its own with nothing at /proc, where the boot cannot be told.
+WITHOUT_PROC = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$@"', "sh"]
 
 
 def byte_tables(output):
@@ -133,13 +136,22 @@ class Concurrency(BoardCase):
 
     def test_two_processes_lose_no_update(self):
         # Each drives its own pin and reads it back after every write; a write
-        # of the other process made from a stale board would undo it.
-        writers = [self.hammer("toggle", str(pin), "100000") for pin in (0, 1)]
+        # of the other process made from a stale board would undo it. Runs
+        # come and go beside them, some that cannot tell the boot (no /proc),
+        # and must leave the lock alone.
+        count = "100000" if EMULATOR else "1000000"  # Wine takes each lock through its server: slower
+        writers = [self.hammer("toggle", str(pin), count) for pin in (0, 1)]
         for writer in writers:
             self.assertEqual(writer.stdout.readline().rstrip(), b"ready")
         for writer in writers:
             writer.stdin.write(b"go\n")
             writer.stdin.flush()
+        beside = [[*EMULATOR, PROGRAMS["tool"], "show"]]
+        if not EMULATOR and subprocess.run([*WITHOUT_PROC, "true"], capture_output=True).returncode == 0:
+            beside.append([*WITHOUT_PROC, PROGRAMS["tool"], "show"])
+        while any(writer.poll() is None for writer in writers):
+            for command in beside:
+                subprocess.run(command, capture_output=True, env=self.env, timeout=TIMEOUT_SECONDS)
         for writer in writers:
             _, errors = writer.communicate(timeout=TIMEOUT_SECONDS)
             self.assertEqual((writer.returncode, errors), (0, b""))
@@ -166,6 +178,19 @@ def stop(process):
     if process.poll() is None:
         process.kill()
     process.communicate()
+
+
+def store_text(path, old, new):
+    """Puts new in place of old in the newest copy of the board, as an older simulator may have stored it."""
+    with open(path, "r+b") as file:
+        data = bytearray(file.read())
+        slot = max((at - 24 for at in SLOT_PAYLOADS), key=lambda at: int.from_bytes(data[at + 8:at + 16], "little"))
+        at = data.index(old, slot)
+        data[at:at + len(old)] = new
+        end = slot + 24 + (int.from_bytes(data[slot + 16:slot + 24], "little") + 7) // 8 * 8
+        data[slot:slot + 4] = zlib.crc32(data[slot + 8:end]).to_bytes(4, "little")
+        file.seek(slot)
+        file.write(data[slot:end])
 
 
 def damage_both_slots(data):
@@ -239,19 +264,27 @@ class BadConditions(BoardCase):
         cases = [  # the setting, and what the report line says of it after its value
             ({"MARLEK_SIM_INPUTS": "zz"}, "not a byte (0 to 255, 0x00 to 0xFF or 0 to 0377)"),
             ({"MARLEK_SIM_FAIL": "NoSuchOperation"}, "no operation is called 'NoSuchOperation'"),
+            ({"MARLEK_SIM_FAIL": "Marlek_DIOInit:9:\x1b[2J"}, "the text holds a control character"),
             ({"MARLEK_SIM_TRACE": os.path.join(self.work, "no", "trace")}, "cannot open it to append: "),
             ({"MARLEK_SIM_TRACE": self.state}, "it is the board state file"),
             ({"MARLEK_SIM_STATE": os.path.join(self.work, "no", "board")}, "cannot create a file beside "),
+            ({"MARLEK_SIM_STATE": os.path.join(self.work, "board/")}, "it ends in a separator, so it names a folder"),
         ]
         if not WINDOWS:
             os.mkfifo(fifo)  # no reader: opening it must not wait for one
             cases.append(({"MARLEK_SIM_TRACE": fifo}, "it is not a regular file"))
+            # The default place, in a runtime folder that cannot be used: the variable that named it is blamed.
+            cases.append(({"XDG_RUNTIME_DIR": "/nonexistent/run", "MARLEK_SIM_STATE": ""}, "there is no such folder"))
+            cases.append(({"XDG_RUNTIME_DIR": fifo, "MARLEK_SIM_STATE": ""}, "it is not a folder"))
         for env, problem in cases:
             with self.subTest(env):
                 result = self.run_program("pinio", stdin="1\nq\n", env=env)
                 self.assertEqual(result.returncode, 1)
-                (variable, value), = env.items()
-                report = f"Marlek_DIOInit: simulator setting invalid {variable}={value}: {problem}"
+                (variable, value), *_ = env.items()
+                if variable == "XDG_RUNTIME_DIR":
+                    self.assertIn(f"invalid: {variable}={value}: {problem}", self.tool("path", status=1, env=env))
+                shown = value.replace("\x1b", "\\x1b")  # no control character reaches the terminal
+                report = f"Marlek_DIOInit: simulator setting invalid {variable}={shown}: {problem}"
                 self.assertTrue(result.stdout.decode().startswith(report), result.stdout.decode())
                 self.assertEqual(sorted(os.listdir(self.work)), ["fifo"] if not WINDOWS else [])
 
@@ -275,10 +308,12 @@ class BadConditions(BoardCase):
                                         capture_output=True, env=self.env, timeout=TIMEOUT_SECONDS)
                 self.assertEqual(result.returncode, status, result.stderr.decode())
                 self.assertEqual(self.shown("DATA"), data)  # the board file is whole and as the command left it
-        with open("/dev/full", "wb") as full:
-            result = subprocess.run([*EMULATOR, PROGRAMS["tool"], "show"], stdout=full, stderr=subprocess.PIPE, env=self.env)
-        self.assertEqual((result.returncode, result.stderr),
-                         (1, b"marlek-sim: cannot write the output: No space left on device\n"))
+        for command in ("show", "--version"):  # told once
+            with open("/dev/full", "wb") as full:
+                result = subprocess.run([*EMULATOR, PROGRAMS["tool"], command], stdout=full, stderr=subprocess.PIPE,
+                                        env=self.env)
+            self.assertEqual((result.returncode, result.stderr),
+                             (1, b"marlek-sim: cannot write the output: No space left on device\n"))
 
     def test_a_held_board_is_given_up_within_the_bound(self):
         for lock, kind in [("whole", "its lock of the whole file"), ("board", "the board's lock")]:
@@ -287,6 +322,10 @@ class BadConditions(BoardCase):
                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
                 self.addCleanup(stop, holder)
                 self.assertEqual(holder.stdout.readline().rstrip(), b"holding")
+                # A watch keeps to its own end, before the bound of the wait.
+                started = time.monotonic()
+                self.tool("watch", "--timeout", "1", status=1)
+                self.assertLess(time.monotonic() - started, 5)
                 started = time.monotonic()
                 result = self.run_program("pinio", stdin="1\nq\n")
                 elapsed = time.monotonic() - started
@@ -294,6 +333,20 @@ class BadConditions(BoardCase):
                 self.assertLess(elapsed, BOUND_SECONDS)
                 self.assertIn(f"is held by another process through {kind}", result.stdout.decode())
                 self.assertIn("Marlek DIO Test V1.0 completed : FAILED", result.stdout.decode())
+                # A reset waiting for the stuck lock, while another file takes the board's place.
+                notes = os.path.join(self.work, "notes")
+                with open(notes, "w") as file:
+                    file.write("notes\n")
+                reset = subprocess.Popen([*EMULATOR, PROGRAMS["tool"], "reset"], stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=self.env)
+                self.addCleanup(stop, reset)
+                threading.Timer(3, os.replace, (notes, self.state)).start()
+                _, errors = reset.communicate(timeout=TIMEOUT_SECONDS)
+                self.assertEqual(reset.returncode, 1)
+                self.assertIn("is another file than the board state file that reset found there", errors.decode())
+                with open(self.state) as file:
+                    self.assertEqual(file.read(), "notes\n")  # spared
+                os.remove(self.state)
                 holder.communicate(b"\n", timeout=TIMEOUT_SECONDS)
                 self.assertEqual(byte_tables(self.program("pinio", "1\nq\n")), [bits("1 1 1 1 1 1 1 1")])
 
@@ -318,6 +371,8 @@ class Tool(BoardCase):
             (["fail", "Marlek_DIOInit", "1", "256"], "CODE must be a number from 0 to 255, not '256'"),
             (["fail", "Marlek_DIOInit", "1", "9", "x" * 81], "TEXT is longer than 80 bytes"),
             (["fail", "clear", "now"], "fail clear takes no arguments"),
+            (["fail", "Marlek_DIOInit", "1", "9", "two\nlines"], "TEXT holds a control character"),
+            (["fail", "Marlek_DIOInit", "1", "9", "\x1b[2J"], "TEXT holds a control character"),
             (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
             (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
@@ -331,6 +386,15 @@ class Tool(BoardCase):
                 self.assertTrue(errors.startswith(f"marlek-sim: {message}"), errors)
                 self.assertTrue(errors.endswith("Try 'marlek-sim --help'.\n"), errors)
         self.assertFalse(os.path.exists(self.state))  # nothing was done to the board
+
+    def test_a_reader_that_stopped_reading_is_no_error(self):
+        reading, writing = os.pipe()
+        os.close(reading)  # as head does once it has its lines
+        result = subprocess.run([*EMULATOR, PROGRAMS["tool"], "--help"], stdout=writing, stderr=subprocess.PIPE,
+                                env=self.env, timeout=TIMEOUT_SECONDS,
+                                preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN))
+        os.close(writing)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
 
     def test_help_names_every_command(self):
         text = self.tool("--help")
@@ -371,9 +435,17 @@ class Tool(BoardCase):
     def test_four_failures_at_most_and_clear(self):
         for operation in ("Marlek_DIOInit", "Marlek_DIOFree", "MarlekLedConfig", "kvtGetErrorString"):
             self.tool("fail", operation, "1")
+        self.tool("fail", "clear")
+        for operation in ("Marlek_DIOInit", "Marlek_DIOFree", "MarlekLedConfig", "kvtGetErrorString"):
+            self.tool("fail", operation, "010", "011")  # decimal, a leading zero too
         self.assertIn("4 failures are armed already; 'marlek-sim fail clear' disarms them",
                       self.tool("fail", "Marlek_DIOInputBit", status=1))
         self.assertEqual(self.tool("show").count("\nNext run:\t"), 4)
+        self.assertIn("fails on call 10 with code 11", self.shown("Next run")[0])
+        self.tool("fail", "clear")
+        self.tool("fail", "Marlek_DIOInit", "1", "9", "_[2J two_lines")
+        store_text(self.state, b"_[2J two_lines", b"\x1b[2J two\nlines")
+        self.assertEqual(self.shown("Next run"), ['Marlek_DIOInit fails on call 1 with code 9 "\\x1b[2J two\\nlines"'])
         self.tool("fail", "clear")
         self.assertEqual(self.shown("Next run"), ["no failure armed"])
 
@@ -505,13 +577,33 @@ class Watch(BoardCase):
         self.tool("set-input", "4", "0", env={"MARLEK_SIM_STATE": other})
         os.replace(other, self.state)  # as a reset of a refused file puts a new file in its place
         lines.expect(["pin 4 external level 1 -> 0", "pin 4 level 1 -> 0"])
-        with open(self.state, "r+b") as file:
-            data = set_version(bytearray(file.read()))
-            file.seek(0)
-            file.write(data)
-        _, errors = process.communicate(timeout=TIMEOUT_SECONDS)
-        self.assertEqual(process.returncode, 1)
-        self.assertIn(f"unusable: {self.state} holds board state of version 7", errors.decode())
+        self.tool("fail", "Marlek_DIOInit", "1", "9", "two_lines")
+        lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two_lines"'])
+        store_text(self.state, b"two_lines", b"two\nlines")  # told escaped, on one line
+        lines.expect(['failures armed: Marlek_DIOInit call 1, code 9 "two\\nlines"'])
+        os.remove(self.state)
+        self.assertIsNone(lines.next(0.3))
+        self.assertFalse(os.path.exists(self.state))  # a watch only reads
+        self.tool("set-input", "4", "0")  # a new board, told against the last one
+        lines.expect(["failures armed: none"])
+
+        def other_version():
+            with open(self.state, "r+b") as file:
+                data = set_version(bytearray(file.read()))
+                file.seek(0)
+                file.write(data)
+
+        for damage, said in [(other_version, "holds board state of version 7"),
+                             (lambda: os.truncate(self.state, 0), "is truncated (0 of 1152 bytes)")]:
+            with self.subTest(said):
+                if process is None:
+                    self.tool("reset")
+                    process, lines = self.watching()
+                damage()
+                _, errors = process.communicate(timeout=TIMEOUT_SECONDS)
+                self.assertEqual(process.returncode, 1)
+                self.assertIn(f"unusable: {self.state} {said}", errors.decode())
+                process = None
 
     def test_a_quiet_board_costs_next_to_no_processor_time(self):
         if WINDOWS:

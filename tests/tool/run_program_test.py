@@ -109,7 +109,12 @@ class RunProgram(unittest.TestCase):
                 ([alone, "run", ARGS.pinio], 126, "no simulated board library"),
             ]
             if not WINDOWS:
+                script = os.path.join(work, "script")
+                with open(script, "w") as file:
+                    file.write("#!/no/such/interpreter -x\n")
+                os.chmod(script, 0o755)
                 cases.append(([ARGS.tool, "run", text_file], 126, "cannot run " + text_file))
+                cases.append(([ARGS.tool, "run", script], 126, "its interpreter /no/such/interpreter is missing"))
             for command, status, said in cases:
                 with self.subTest(command=command[1:]):
                     result = subprocess.run([*EMULATOR, *command], capture_output=True, timeout=TIMEOUT_SECONDS,

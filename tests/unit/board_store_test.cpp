@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "board_store.h"
@@ -146,6 +147,7 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
          },
          "is a symbolic link", false},
         {"folder", [](auto&, auto& path) { fs::create_directory(path); }, "is not a plain file", false},
+        {"FIFO", [](auto&, auto& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }, "is not a plain file", false},
         {"another user's",
          [&](auto&, auto& path) {
              Write(path, fresh);
@@ -167,8 +169,11 @@ TEST(BoardStore, UnfitFilesAreRefusedUntouchedAndSaySo) {
             refusal = status.detail;
             EXPECT_EQ(status.code, ERROR_STATE_UNUSABLE);
             EXPECT_NE(status.detail.find(path + " " + c.detail), std::string::npos) << status.detail;
+            // Nothing to remove by hand but a file.
+            const bool plain = fs::is_regular_file(fs::symlink_status(path)) || fs::is_symlink(fs::symlink_status(path));
             const char* advice = c.resettable ? "'marlek-sim reset' (or removing the file) starts a fresh board"
-                                              : "remove it by hand if it may go, or set MARLEK_SIM_STATE";
+                                 : plain      ? "remove it by hand if it may go, or set MARLEK_SIM_STATE"
+                                              : "; set MARLEK_SIM_STATE to a file of your own";
             EXPECT_NE(status.detail.find(advice), std::string::npos) << status.detail;
         }
         if (fs::is_regular_file(path)) {
@@ -204,6 +209,24 @@ TEST(BoardStore, ResetOfAUsableFileReachesStoresAlreadyOnIt) {
     ASSERT_TRUE(running.Read(record).Ok());
     EXPECT_EQ(record.board.outputMask, 0x00);
     EXPECT_EQ(record.board.drivenLevels, 0x00);
+}
+
+std::string BootMarkIn(const std::string& path) { return Contents(path).substr(STATE_BOOT_MARK_OFFSET, 14); }
+
+TEST(BoardStore, TheLockOfABoardInUseIsNeverSetUpAgain) {
+    TemporaryFolder folder;
+    const std::string path = folder.File("board");
+    auto running = std::make_unique<BoardStore>(BoardStore::AtPath(path));
+    ASSERT_TRUE(running->Update(Drive(1)).Ok());
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out).seekp(STATE_BOOT_MARK_OFFSET)
+        << "an earlier one" << '\0';  // in place, as a file from another boot
+    BoardRecord record;
+    ASSERT_TRUE(BoardStore::AtPath(path).Read(record).Ok());
+    EXPECT_EQ(BootMarkIn(path), "an earlier one");  // another process uses it: left as it is
+    running.reset();
+    ASSERT_TRUE(BoardStore::AtPath(path).Read(record).Ok());
+    EXPECT_NE(BootMarkIn(path), "an earlier one");  // alone: set up for this boot
+    EXPECT_EQ(record.board.drivenLevels, 1);
 }
 
 TEST(BoardStore, DefaultPlace) {

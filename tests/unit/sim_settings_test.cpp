@@ -7,7 +7,7 @@ namespace {
 
 TEST(SimSettings, FailureRules) {
     const Settings settings = ReadSettings(
-        "Marlek_DIOInit;Marlek_DIOInputByte@2;MarlekLedConfig:0x09;kvtGetErrorString@3:7:off: line;", nullptr,
+        "Marlek_DIOInit;Marlek_DIOInputByte@010;MarlekLedConfig:09;kvtGetErrorString@3:7:off: line;", nullptr,
         nullptr);
     ASSERT_EQ(settings.problem, "");
     ASSERT_EQ(settings.failures.size(), 4u);
@@ -16,7 +16,7 @@ TEST(SimSettings, FailureRules) {
     EXPECT_EQ(settings.failures[0].code, ERROR_INJECTED);
     EXPECT_EQ(settings.failures[0].detail, DEFAULT_INJECTED_DETAIL);
     EXPECT_EQ(settings.failures[1].operation, SimOperation::DIOInputByte);
-    EXPECT_EQ(settings.failures[1].onCall, 2u);
+    EXPECT_EQ(settings.failures[1].onCall, 10u);  // numbers are decimal, a leading zero too
     EXPECT_EQ(settings.failures[2].code, 9);
     EXPECT_EQ(settings.failures[3].operation, SimOperation::GetErrorString);
     EXPECT_EQ(settings.failures[3].onCall, 3u);
@@ -35,12 +35,15 @@ TEST(SimSettings, UnreadableSettingsAreNamed) {
         // Blanks around a number, spaces and tabs alike, are refused everywhere.
         {nullptr, " 5"}, {nullptr, "\t5"}, {nullptr, "5 "}, {nullptr, "5\t"}, {"Marlek_DIOInit@ 2", nullptr},
         {"Marlek_DIOInit:\t9", nullptr}, {"Marlek_DIOInit:9 :text", nullptr},
+        {"Marlek_DIOInit:0x09", nullptr},
     };
     for (const auto& c : cases) {
         const Settings settings = ReadSettings(c.fail, c.inputs, nullptr);
-        // Named with its value, so that the operator sees which one to mend.
-        const std::string named = c.fail ? std::string("MARLEK_SIM_FAIL=") + c.fail + ": "
-                                         : std::string("MARLEK_SIM_INPUTS=") + c.inputs + ": ";
+        // Named with its value, so that the operator sees which one to mend;
+        // a tab in it is written out.
+        std::string named = c.fail ? std::string("MARLEK_SIM_FAIL=") + c.fail + ": "
+                                   : std::string("MARLEK_SIM_INPUTS=") + c.inputs + ": ";
+        if (const size_t tab = named.find('\t'); tab != std::string::npos) named.replace(tab, 1, "\\t");
         EXPECT_EQ(settings.problem.substr(0, named.size()), named);
     }
 }
