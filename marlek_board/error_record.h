@@ -4,6 +4,7 @@
 #ifndef MARLEK_BOARD_ERROR_RECORD_H
 #define MARLEK_BOARD_ERROR_RECORD_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,6 +26,9 @@ struct ErrorRecord {
 __attribute__((format(printf, 3, 4)))
 #endif
 LibStatus RecordError(ErrorRecord& record, uint8_t code, const char* format, ...);
+
+// The same with the format's arguments as a va_list.
+LibStatus RecordErrorV(ErrorRecord& record, uint8_t code, const char* format, va_list args);
 
 // KVTGetLastError's answer from the record.
 void FillLastError(const ErrorRecord& record, LastErrorInfo& info);

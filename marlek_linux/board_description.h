@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "board_rules.h"
+#include "error_record.h"
 
 namespace marlek_linux {
 
@@ -32,7 +33,7 @@ inline constexpr size_t PATH_TEXT_SIZE = 4096;
 inline constexpr size_t CHIP_TEXT_SIZE = 256;
 inline constexpr size_t LINE_TEXT_SIZE = 32;  // the kernel's longest line name, with its NUL
 inline constexpr size_t LED_NAME_SIZE = 128;
-inline constexpr size_t PROBLEM_SIZE = 6144;
+inline constexpr size_t PROBLEM_SIZE = marlek_board::ERROR_DETAIL_SIZE;
 inline constexpr int MAX_MODE_LINES = 4;
 inline constexpr int MODE_COUNT = 3;  // RS-232, RS-485, RS-422
 inline constexpr int PAIR_PORTS = 2;

@@ -66,14 +66,14 @@ struct Library {
 Library library;
 
 LibStatus Report(const Problem& problem) {
-    return marlek_board::RecordError(library.lastError, problem.code, "%s", problem.text);
+    return marlek_board::RecordError(library.lastError, problem.code, "%s", problem.detail);
 }
 
 // The description, read once for the run; a run that could not read it tries
 // again on its next call, so that the file can be mended meanwhile.
 bool Described(Problem& problem) {
     if (library.described) return true;
-    char (&text)[PROBLEM_SIZE] = problem.text;
+    char (&text)[PROBLEM_SIZE] = problem.detail;
     if (!LoadDescription(DescriptionPath(), library.description, text)) {
         problem.code = ERROR_DESCRIPTION;
         return false;
@@ -412,10 +412,10 @@ bool SetLed(bool on, Problem& problem) {
 __attribute__((format(printf, 2, 3)))
 #endif
 void AddToProblem(Problem& problem, const char* format, ...) {
-    const size_t used = std::strlen(problem.text);
+    const size_t used = std::strlen(problem.detail);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(problem.text + used, sizeof problem.text - used, format, args);
+    std::vsnprintf(problem.detail + used, sizeof problem.detail - used, format, args);
     va_end(args);
 }
 

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdarg>
-#include <cstdio>
 
 namespace marlek_linux {
 
@@ -36,10 +35,9 @@ const char* ErrorText(uint8_t code) {
 }
 
 bool Fail(Problem& problem, uint8_t code, const char* format, ...) {
-    problem.code = code;
     va_list args;
     va_start(args, format);
-    if (std::vsnprintf(problem.text, sizeof problem.text, format, args) < 0) problem.text[0] = '\0';
+    marlek_board::RecordErrorV(problem, code, format, args);
     va_end(args);
     return false;
 }

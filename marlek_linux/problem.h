@@ -7,6 +7,7 @@
 
 #include "board_description.h"
 #include "board_rules.h"
+#include "error_record.h"
 
 namespace marlek_linux {
 
@@ -26,10 +27,8 @@ enum LinuxErrorCode : uint8_t {
 // The operator's text for an error code, shared or the library's own.
 const char* ErrorText(uint8_t code);
 
-struct Problem {
-    uint8_t code = 0;
-    char text[PROBLEM_SIZE] = "";
-};
+// Its code and its text (detail), as KVTGetLastError hands them out.
+using Problem = marlek_board::ErrorRecord;
 
 // Sets the problem and returns false, so that a failing step can return it.
 #if defined(__GNUC__)

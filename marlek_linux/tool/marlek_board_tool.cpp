@@ -43,7 +43,7 @@ void Print(const char* format, ...) {
 
 void PrintProblem(const char* label, const Problem& problem) {
     ++problems;
-    Print("%-8s problem: %s: %s\n", label, ErrorText(problem.code), problem.text);
+    Print("%-8s problem: %s: %s\n", label, ErrorText(problem.code), problem.detail);
 }
 
 const char* Direction(const gpio_v2_line_info& info) {
