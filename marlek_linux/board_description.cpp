@@ -90,8 +90,8 @@ bool CopyToken(Parser& parser, const char* what, const char* token, char* out, s
 }
 
 // CHIP LINE [active-low], from token first on.
-bool ReadLineSpec(Parser& parser, const Tokens& tokens, int first, bool mayBeActiveLow, const char* usage,
-                  LineSpec& spec) {
+bool ReadLineEntry(Parser& parser, const Tokens& tokens, int first, bool mayBeActiveLow, const char* usage,
+                  LineEntry& entry) {
     const int extra = tokens.count - first;
     const bool activeLow = mayBeActiveLow && extra == 3 &&
                            std::strcmp(tokens.token[static_cast<size_t>(first + 2)], "active-low") == 0;
@@ -102,13 +102,13 @@ bool ReadLineSpec(Parser& parser, const Tokens& tokens, int first, bool mayBeAct
         }
         return parser.Fail("expected '%s'", usage);
     }
-    spec = LineSpec{};
-    if (!CopyToken(parser, "the chip", tokens.token[static_cast<size_t>(first)], spec.chip, sizeof spec.chip) ||
-        !CopyToken(parser, "the line", tokens.token[static_cast<size_t>(first + 1)], spec.line, sizeof spec.line)) {
+    entry = LineEntry{};
+    if (!CopyToken(parser, "the chip", tokens.token[static_cast<size_t>(first)], entry.chip, sizeof entry.chip) ||
+        !CopyToken(parser, "the line", tokens.token[static_cast<size_t>(first + 1)], entry.line, sizeof entry.line)) {
         return false;
     }
-    spec.sourceLine = parser.line;
-    spec.activeLow = activeLow;
+    entry.sourceLine = parser.line;
+    entry.activeLow = activeLow;
     return true;
 }
 
@@ -120,17 +120,17 @@ bool ReadPin(Parser& parser, const Tokens& tokens) {
         return parser.Fail("\"%s\" is not a pin: the pins are 0 to 7", number);
     }
     const int pin = *number - '0';
-    LineSpec& spec = parser.description.pins[static_cast<size_t>(pin)];
-    if (spec.sourceLine != 0) {
-        return parser.Fail("pin %d is mapped on line %d already; keep one of the two", pin, spec.sourceLine);
+    LineEntry& entry = parser.description.pins[static_cast<size_t>(pin)];
+    if (entry.sourceLine != 0) {
+        return parser.Fail("pin %d is mapped on line %d already; keep one of the two", pin, entry.sourceLine);
     }
-    if (!ReadLineSpec(parser, tokens, 2, false, usage, spec)) return false;
+    if (!ReadLineEntry(parser, tokens, 2, false, usage, entry)) return false;
     parser.description.anyPin = true;
     return true;
 }
 
 bool ReadLed(Parser& parser, const Tokens& tokens) {
-    LedSpec& led = parser.description.led;
+    LedEntry& led = parser.description.led;
     if (led.sourceLine != 0) {
         return parser.Fail("the LED is described on line %d already; keep one of the two", led.sourceLine);
     }
@@ -144,7 +144,7 @@ bool ReadLed(Parser& parser, const Tokens& tokens) {
         if (!CopyToken(parser, "the LED name", name, led.className, sizeof led.className)) return false;
         led.kind = LedKind::Class;
     } else if (std::strcmp(kind, "line") == 0) {
-        if (!ReadLineSpec(parser, tokens, 2, true, "led line CHIP LINE [active-low]", led.line)) return false;
+        if (!ReadLineEntry(parser, tokens, 2, true, "led line CHIP LINE [active-low]", led.line)) return false;
         led.kind = LedKind::Line;
     } else {
         return parser.Fail("expected 'led class NAME' or 'led line CHIP LINE [active-low]'");
@@ -154,7 +154,7 @@ bool ReadLed(Parser& parser, const Tokens& tokens) {
 }
 
 bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
-    PairSpec& pair = parser.description.pairs[static_cast<size_t>(pairIndex)];
+    PairEntry& pair = parser.description.pairs[static_cast<size_t>(pairIndex)];
     const char* entry = PairEntryName(pairIndex);
     const char* what = tokens.count >= 2 ? tokens.token[1] : "";
     if (std::strcmp(what, "line") == 0) {
@@ -163,7 +163,7 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         }
         char usage[32];
         std::snprintf(usage, sizeof usage, "%s line CHIP LINE", entry);
-        if (!ReadLineSpec(parser, tokens, 2, false, usage, pair.lines[static_cast<size_t>(pair.lineCount)])) {
+        if (!ReadLineEntry(parser, tokens, 2, false, usage, pair.lines[static_cast<size_t>(pair.lineCount)])) {
             return false;
         }
         ++pair.lineCount;
@@ -238,7 +238,7 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
 // What cannot be told line by line: a pair's values against its mode lines.
 bool CheckPairs(Parser& parser) {
     for (int index = 0; index < marlek_board::SERIAL_PAIR_COUNT; ++index) {
-        const PairSpec& pair = parser.description.pairs[static_cast<size_t>(index)];
+        const PairEntry& pair = parser.description.pairs[static_cast<size_t>(index)];
         const char* entry = PairEntryName(index);
         for (int mode = 0; mode < MODE_COUNT; ++mode) {
             const int given = pair.valuesLine[static_cast<size_t>(mode)];
@@ -288,17 +288,17 @@ bool CheckPins(Parser& parser) {
 // finds other spellings of one line when it requests them).
 bool CheckLinesApart(Parser& parser) {
     const Description& d = parser.description;
-    std::array<const LineSpec*, PIN_COUNT + 1 + marlek_board::SERIAL_PAIR_COUNT * MAX_MODE_LINES> lines{};
+    std::array<const LineEntry*, PIN_COUNT + 1 + marlek_board::SERIAL_PAIR_COUNT * MAX_MODE_LINES> lines{};
     size_t count = 0;
-    for (const LineSpec& pin : d.pins) lines[count++] = &pin;
+    for (const LineEntry& pin : d.pins) lines[count++] = &pin;
     lines[count++] = &d.led.line;
-    for (const PairSpec& pair : d.pairs) {
+    for (const PairEntry& pair : d.pairs) {
         for (int i = 0; i < pair.lineCount; ++i) lines[count++] = &pair.lines[static_cast<size_t>(i)];
     }
     for (size_t i = 0; i < count; ++i) {
         for (size_t j = 0; j < i; ++j) {
-            const LineSpec& a = *lines[i];
-            const LineSpec& b = *lines[j];
+            const LineEntry& a = *lines[i];
+            const LineEntry& b = *lines[j];
             if (a.sourceLine == 0 || b.sourceLine == 0 || std::strcmp(a.chip, b.chip) != 0 ||
                 std::strcmp(a.line, b.line) != 0) {
                 continue;
@@ -325,7 +325,7 @@ int ModeIndex(SerialMode mode) {
 
 const char* PairEntryName(int pair) { return pair == 0 ? "uart12" : "uart34"; }
 
-bool PairDescribed(const PairSpec& pair) { return pair.lineCount > 0 || pair.ttyLine[0] != 0 || pair.ttyLine[1] != 0; }
+bool PairDescribed(const PairEntry& pair) { return pair.lineCount > 0 || pair.ttyLine[0] != 0 || pair.ttyLine[1] != 0; }
 
 bool ParseDescription(const char* path, const char* text, size_t length, Description& description,
                       char (&problem)[PROBLEM_SIZE]) {

@@ -41,7 +41,7 @@ inline constexpr uint32_t MAX_RS485_DELAY_MS = 1000;
 inline constexpr size_t MAX_DESCRIPTION_BYTES = 64 * 1024;
 
 // A GPIO line as the description names it, and where.
-struct LineSpec {
+struct LineEntry {
     char chip[CHIP_TEXT_SIZE] = "";
     char line[LINE_TEXT_SIZE] = "";
     int sourceLine = 0;  // 0: not described
@@ -50,16 +50,16 @@ struct LineSpec {
 
 enum class LedKind : uint8_t { None, Class, Line };
 
-struct LedSpec {
+struct LedEntry {
     LedKind kind = LedKind::None;
     char className[LED_NAME_SIZE] = "";
-    LineSpec line;
+    LineEntry line;
     int sourceLine = 0;
 };
 
-struct PairSpec {
+struct PairEntry {
     int lineCount = 0;
-    std::array<LineSpec, MAX_MODE_LINES> lines{};
+    std::array<LineEntry, MAX_MODE_LINES> lines{};
     std::array<uint8_t, MODE_COUNT> values{};  // bit i: the value of mode line i
     std::array<int, MODE_COUNT> valueCount{};
     std::array<int, MODE_COUNT> valuesLine{};  // where each mode's values are; 0: not given
@@ -71,14 +71,14 @@ struct PairSpec {
 };
 
 // Whether the description says anything of the pair.
-bool PairDescribed(const PairSpec& pair);
+bool PairDescribed(const PairEntry& pair);
 
 struct Description {
     char path[PATH_TEXT_SIZE] = "";
     bool anyPin = false;
-    std::array<LineSpec, marlek_board::PIN_COUNT> pins{};
-    LedSpec led;
-    std::array<PairSpec, marlek_board::SERIAL_PAIR_COUNT> pairs{};
+    std::array<LineEntry, marlek_board::PIN_COUNT> pins{};
+    LedEntry led;
+    std::array<PairEntry, marlek_board::SERIAL_PAIR_COUNT> pairs{};
 };
 
 // The index of a mode among a pair's values.

@@ -68,13 +68,13 @@ bool OpenAt(const char* path, Chip& chip) {
     return true;
 }
 
-bool OpenByPath(const char* path, const char* spec, const char* where, Chip& chip, Problem& problem) {
+bool OpenByPath(const char* path, const char* wanted, const char* where, Chip& chip, Problem& problem) {
     if (OpenAt(path, chip)) return true;
     if (errno == EACCES || errno == EPERM) return PermissionProblem(where, path, problem);
     if (errno == ENOENT) {
         return Fail(problem, ERROR_CHIP_NOT_FOUND,
                     "%s: no GPIO chip %s; correct the chip (marlek-board lists the chips and their labels)", where,
-                    spec);
+                    wanted);
     }
     if (errno == ENOTTY) {
         return Fail(problem, ERROR_CHIP_NOT_FOUND, "%s: %s is not a GPIO chip; name a /dev/gpiochipN, its name or its label",
@@ -140,29 +140,29 @@ bool OpenByLabel(const char* label, const char* where, Chip& chip, Problem& prob
 
 }  // namespace
 
-bool OpenChip(const char* spec, const char* where, Chip& chip, Problem& problem) {
-    if (spec[0] == '/') return OpenByPath(spec, spec, where, chip, problem);
-    if (IsChipName(spec)) {
+bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem) {
+    if (wanted[0] == '/') return OpenByPath(wanted, wanted, where, chip, problem);
+    if (IsChipName(wanted)) {
         char path[sizeof Chip::path];
-        std::snprintf(path, sizeof path, "%s/%.40s", DEVICE_FOLDER, spec);
-        return OpenByPath(path, spec, where, chip, problem);
+        std::snprintf(path, sizeof path, "%s/%.40s", DEVICE_FOLDER, wanted);
+        return OpenByPath(path, wanted, where, chip, problem);
     }
-    return OpenByLabel(spec, where, chip, problem);
+    return OpenByLabel(wanted, where, chip, problem);
 }
 
-bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& line, Problem& problem) {
+bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem) {
     line = FoundLine{};
-    const bool isOffset = spec[0] >= '0' && spec[0] <= '9' && std::strspn(spec, "0123456789") == std::strlen(spec);
+    const bool isOffset = wanted[0] >= '0' && wanted[0] <= '9' && std::strspn(wanted, "0123456789") == std::strlen(wanted);
     if (isOffset) {
-        const unsigned long offset = std::strlen(spec) > 9 ? UINT32_MAX : std::strtoul(spec, nullptr, 10);
+        const unsigned long offset = std::strlen(wanted) > 9 ? UINT32_MAX : std::strtoul(wanted, nullptr, 10);
         if (offset >= chip.lineCount) {
             return Fail(problem, ERROR_LINE_NOT_FOUND, "%s: %s \"%s\" has lines 0 to %u, not %s; correct the line",
-                        where, chip.name, chip.label, chip.lineCount - 1, spec);
+                        where, chip.name, chip.label, chip.lineCount - 1, wanted);
         }
         line.offset = static_cast<uint32_t>(offset);
         line.info.offset = line.offset;
         if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &line.info) != 0) {
-            return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %s of %s: %s", where, spec, chip.name,
+            return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %s of %s: %s", where, wanted, chip.name,
                         std::strerror(errno));
         }
         return true;
@@ -171,7 +171,7 @@ bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& 
         gpio_v2_line_info info{};
         info.offset = offset;
         if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
-        if (std::strncmp(info.name, spec, sizeof info.name) == 0) {
+        if (std::strncmp(info.name, wanted, sizeof info.name) == 0) {
             line.offset = offset;
             line.info = info;
             return true;
@@ -180,7 +180,7 @@ bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& 
     return Fail(problem, ERROR_LINE_NOT_FOUND,
                 "%s: %s \"%s\" has no line named \"%s\"; correct the name, or give the line's offset (marlek-board "
                 "lists the lines)",
-                where, chip.name, chip.label, spec);
+                where, chip.name, chip.label, wanted);
 }
 
 void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size) {

@@ -29,12 +29,12 @@ struct FoundLine {
     gpio_v2_line_info info{};
 };
 
-// Opens the chip that spec names (a path, a name such as gpiochip2, or a
+// Opens the chip the description names as wanted (a path, a name such as gpiochip2, or a
 // label). where begins the problem's text ("FILE:LINE: pin 3").
-bool OpenChip(const char* spec, const char* where, Chip& chip, Problem& problem);
+bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem);
 
-// Finds the line that spec names (an offset or a line name) on the chip.
-bool FindLine(const Chip& chip, const char* spec, const char* where, FoundLine& line, Problem& problem);
+// Finds the line the description names as wanted (an offset or a line name) on the chip.
+bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem);
 
 // The line as "line 3 \"DIO3\" of gpiochip1 \"marlek-dio\"", for texts.
 void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size);

@@ -21,13 +21,13 @@ void ReleaseSet(LineSet& set) {
     set = LineSet{};
 }
 
-bool ResolveLines(const LineSpec* specs, int count, WhereOf where, LineSet& set, Problem& problem) {
+bool ResolveLines(const LineEntry* entries, int count, WhereOf where, LineSet& set, Problem& problem) {
     set = LineSet{};
     for (int i = 0; i < count; ++i) {
         char here[PATH_TEXT_SIZE + 64];
-        where(specs[i], i, here, sizeof here);
+        where(entries[i], i, here, sizeof here);
         Chip chip;
-        if (!OpenChip(specs[i].chip, here, chip, problem)) {
+        if (!OpenChip(entries[i].chip, here, chip, problem)) {
             ReleaseSet(set);
             return false;
         }
@@ -44,13 +44,13 @@ bool ResolveLines(const LineSpec* specs, int count, WhereOf where, LineSet& set,
             group->chip = chip;
         }
         FoundLine line;
-        if (!FindLine(group->chip, specs[i].line, here, line, problem)) {
+        if (!FindLine(group->chip, entries[i].line, here, line, problem)) {
             ReleaseSet(set);
             return false;
         }
         for (int j = 0; j < group->count; ++j) {
             if (group->lines[static_cast<size_t>(j)].offset != line.offset) continue;
-            const LineSpec& other = specs[group->member[static_cast<size_t>(j)]];
+            const LineEntry& other = entries[group->member[static_cast<size_t>(j)]];
             char described[160];
             DescribeLine(group->chip, line, described, sizeof described);
             Fail(problem, ERROR_DESCRIPTION, "%s: %s is named on line %d already; give each its own line", here,

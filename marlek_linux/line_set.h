@@ -26,11 +26,11 @@ struct LineSet {
 };
 
 // The text that begins a problem with line i of a set: "FILE:LINE: pin 3".
-using WhereOf = void (*)(const LineSpec& spec, int index, char* out, size_t size);
+using WhereOf = void (*)(const LineEntry& entry, int index, char* out, size_t size);
 
 // Finds the lines on their chips, checks that no line is named twice and that
 // each is free. The chips stay open for the request; on failure nothing is.
-bool ResolveLines(const LineSpec* specs, int count, WhereOf where, LineSet& set, Problem& problem);
+bool ResolveLines(const LineEntry* entries, int count, WhereOf where, LineSet& set, Problem& problem);
 
 // Requests each group's lines with the configuration that configure gives it,
 // then closes the chips. All or nothing: on failure no line stays requested.

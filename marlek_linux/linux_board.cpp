@@ -82,16 +82,16 @@ bool Described(Problem& problem) {
     return true;
 }
 
-void PinWhere(const LineSpec& spec, int index, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: pin %d", library.description.path, spec.sourceLine, index);
+void PinWhere(const LineEntry& entry, int index, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: pin %d", library.description.path, entry.sourceLine, index);
 }
 
-void LedWhere(const LineSpec& spec, int, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: the LED", library.description.path, spec.sourceLine);
+void LedWhere(const LineEntry& entry, int, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: the LED", library.description.path, entry.sourceLine);
 }
 
-void ModeLineWhere(const LineSpec& spec, int index, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: mode line %d", library.description.path, spec.sourceLine, index + 1);
+void ModeLineWhere(const LineEntry& entry, int index, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: mode line %d", library.description.path, entry.sourceLine, index + 1);
 }
 
 // The pins of a group as "pins 0 1 2 (gpiochip1)".
@@ -320,10 +320,10 @@ void ConfigureOutputs(const LineGroup& group, gpio_v2_line_config& config, const
 // Sets held lines to values (bit i: line i of the set), requesting them as
 // outputs on their first use. what names them in texts ("UART 1 and 2's mode
 // lines"), mode what they are set for.
-bool SetHeldLines(LineSet& set, bool& held, const LineSpec* specs, int count, WhereOf where, uint32_t values,
+bool SetHeldLines(LineSet& set, bool& held, const LineEntry* entries, int count, WhereOf where, uint32_t values,
                   bool activeLow, const char* what, const char* mode, Problem& problem) {
     if (!held) {
-        if (!ResolveLines(specs, count, where, set, problem)) return false;
+        if (!ResolveLines(entries, count, where, set, problem)) return false;
         const OutputValues context{values, activeLow};
         char here[PATH_TEXT_SIZE + 64];
         std::snprintf(here, sizeof here, "%s: %s", library.description.path, what);
@@ -394,7 +394,7 @@ bool WriteLedClass(const char* name, bool on, Problem& problem) {
 
 bool SetLed(bool on, Problem& problem) {
     if (!Described(problem)) return false;
-    const LedSpec& led = library.description.led;
+    const LedEntry& led = library.description.led;
     switch (led.kind) {
         case LedKind::Class: return WriteLedClass(led.className, on, problem);
         case LedKind::Line:
@@ -422,43 +422,43 @@ void AddToProblem(Problem& problem, const char* format, ...) {
 // The pair's mode lines first, then the kernel's mode of each port it names.
 bool SetSerialMode(int pair, SerialMode mode, Problem& problem) {
     if (!Described(problem)) return false;
-    const PairSpec& spec = library.description.pairs[static_cast<size_t>(pair)];
+    const PairEntry& entry = library.description.pairs[static_cast<size_t>(pair)];
     const char* ports = pair == 0 ? "UART 1 and 2" : "UART 3 and 4";
     const char* modeName = marlek_board::SerialModeName(mode);
-    if (!PairDescribed(spec)) {
+    if (!PairDescribed(entry)) {
         return Fail(problem, ERROR_NOT_DESCRIBED,
                     "%s describes neither mode lines nor ttys for %s; add '%s line CHIP LINE' for each mode line "
                     "with '%s rs232|rs485|rs422 V...', or '%s tty1 TTY' (see %s)",
                     library.description.path, ports, PairEntryName(pair), PairEntryName(pair), PairEntryName(pair),
                     FORMAT_PAGE);
     }
-    if (spec.lineCount > 0) {
+    if (entry.lineCount > 0) {
         char what[64];
         std::snprintf(what, sizeof what, "%s's mode lines", ports);
-        const uint8_t values = spec.values[static_cast<size_t>(ModeIndex(mode))];
+        const uint8_t values = entry.values[static_cast<size_t>(ModeIndex(mode))];
         if (!SetHeldLines(library.modeLines[static_cast<size_t>(pair)],
-                          library.modeLinesHeld[static_cast<size_t>(pair)], spec.lines.data(), spec.lineCount,
+                          library.modeLinesHeld[static_cast<size_t>(pair)], entry.lines.data(), entry.lineCount,
                           ModeLineWhere, values, false, what, modeName, problem)) {
             return false;
         }
     }
     bool portSwitched = false;
     for (int port = 0; port < PAIR_PORTS; ++port) {
-        const char* tty = spec.tty[static_cast<size_t>(port)].data();
+        const char* tty = entry.tty[static_cast<size_t>(port)].data();
         if (tty[0] == '\0') continue;
         char where[PATH_TEXT_SIZE + 32];
         std::snprintf(where, sizeof where, "%s:%d: %s tty%d", library.description.path,
-                      spec.ttyLine[static_cast<size_t>(port)], PairEntryName(pair), port + 1);
-        if (SetRs485(tty, mode, spec.delayBeforeSend, spec.delayAfterSend, where, problem)) {
+                      entry.ttyLine[static_cast<size_t>(port)], PairEntryName(pair), port + 1);
+        if (SetRs485(tty, mode, entry.delayBeforeSend, entry.delayAfterSend, where, problem)) {
             portSwitched = true;
             continue;
         }
-        if (spec.lineCount > 0) {
+        if (entry.lineCount > 0) {
             AddToProblem(problem, "; the pair's mode lines were set for %s already", modeName);
         } else {
             AddToProblem(problem, "; the pair has no mode lines");
         }
-        if (portSwitched) AddToProblem(problem, ", and %s was switched already", spec.tty[0].data());
+        if (portSwitched) AddToProblem(problem, ", and %s was switched already", entry.tty[0].data());
         return false;
     }
     return true;

@@ -55,15 +55,15 @@ const char* Direction(const gpio_v2_line_info& info) {
 
 // One described line: where it is, its direction and consumer; a problem if
 // it cannot be used.
-void CheckLine(const char* label, const char* where, const LineSpec& spec, const char* note) {
+void CheckLine(const char* label, const char* where, const LineEntry& entry, const char* note) {
     Problem problem;
     Chip chip;
-    if (!OpenChip(spec.chip, where, chip, problem)) {
+    if (!OpenChip(entry.chip, where, chip, problem)) {
         PrintProblem(label, problem);
         return;
     }
     FoundLine line;
-    if (!FindLine(chip, spec.line, where, line, problem)) {
+    if (!FindLine(chip, entry.line, where, line, problem)) {
         CloseDescriptor(chip.fd);
         PrintProblem(label, problem);
         return;
@@ -84,17 +84,17 @@ void CheckPins(const Description& description) {
         return;
     }
     for (int pin = 0; pin < marlek_board::PIN_COUNT; ++pin) {
-        const LineSpec& spec = description.pins[static_cast<size_t>(pin)];
+        const LineEntry& entry = description.pins[static_cast<size_t>(pin)];
         char label[16];
         std::snprintf(label, sizeof label, "pin %d", pin);
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: pin %d", description.path, spec.sourceLine, pin);
-        CheckLine(label, where, spec, "");
+        std::snprintf(where, sizeof where, "%s:%d: pin %d", description.path, entry.sourceLine, pin);
+        CheckLine(label, where, entry, "");
     }
 }
 
 void CheckLedClass(const Description& description) {
-    const LedSpec& led = description.led;
+    const LedEntry& led = description.led;
     char path[LED_NAME_SIZE + 64];
     std::snprintf(path, sizeof path, "/sys/class/leds/%s/brightness", led.className);
     Problem problem;
@@ -119,7 +119,7 @@ void CheckLedClass(const Description& description) {
 }
 
 void CheckLed(const Description& description) {
-    const LedSpec& led = description.led;
+    const LedEntry& led = description.led;
     if (led.kind == LedKind::None) {
         Print("%-8s not described: userled cannot switch it\n", "led");
     } else if (led.kind == LedKind::Class) {
@@ -133,10 +133,10 @@ void CheckLed(const Description& description) {
 
 // The kernel's RS-485 mode of each tty the pair names.
 void CheckTtys(const Description& description, int pair) {
-    const PairSpec& spec = description.pairs[static_cast<size_t>(pair)];
+    const PairEntry& entry = description.pairs[static_cast<size_t>(pair)];
     const char* label = PairEntryName(pair);
     for (int port = 0; port < PAIR_PORTS; ++port) {
-        const char* tty = spec.tty[static_cast<size_t>(port)].data();
+        const char* tty = entry.tty[static_cast<size_t>(port)].data();
         if (tty[0] == '\0') continue;
         serial_rs485 settings{};
         if (ReadRs485(tty, settings)) {
@@ -148,7 +148,7 @@ void CheckTtys(const Description& description, int pair) {
         Problem problem;
         const int error = errno;
         const uint8_t code = error == EACCES || error == EPERM ? ERROR_PERMISSION : ERROR_SERIAL_FAILED;
-        Fail(problem, code, "%s:%d: %s tty%d: %s%s: %s", description.path, spec.ttyLine[static_cast<size_t>(port)],
+        Fail(problem, code, "%s:%d: %s tty%d: %s%s: %s", description.path, entry.ttyLine[static_cast<size_t>(port)],
              label, port + 1, tty, error == ENOTTY ? " cannot switch to RS-485, its driver has no RS-485 mode" : "",
              std::strerror(error));
         PrintProblem(label, problem);
@@ -156,16 +156,16 @@ void CheckTtys(const Description& description, int pair) {
 }
 
 void CheckPair(const Description& description, int pair) {
-    const PairSpec& spec = description.pairs[static_cast<size_t>(pair)];
+    const PairEntry& entry = description.pairs[static_cast<size_t>(pair)];
     const char* label = PairEntryName(pair);
-    if (!PairDescribed(spec)) {
+    if (!PairDescribed(entry)) {
         Print("%-8s not described: uartmode cannot switch %s\n", label, pair == 0 ? "UART 1 and 2" : "UART 3 and 4");
         return;
     }
     CheckTtys(description, pair);
-    if (spec.lineCount == 0) return;
-    for (int i = 0; i < spec.lineCount; ++i) {
-        const LineSpec& line = spec.lines[static_cast<size_t>(i)];
+    if (entry.lineCount == 0) return;
+    for (int i = 0; i < entry.lineCount; ++i) {
+        const LineEntry& line = entry.lines[static_cast<size_t>(i)];
         char where[PATH_TEXT_SIZE + 32];
         std::snprintf(where, sizeof where, "%s:%d: mode line %d", description.path, line.sourceLine, i + 1);
         char note[32];
@@ -176,7 +176,7 @@ void CheckPair(const Description& description, int pair) {
     constexpr const char* MODES[MODE_COUNT] = {"rs232", "rs485", "rs422"};
     for (int mode = 0; mode < MODE_COUNT; ++mode) {
         Print("%s %s", mode == 0 ? "" : ",", MODES[mode]);
-        for (int i = 0; i < spec.lineCount; ++i) Print(" %u", (spec.values[static_cast<size_t>(mode)] >> i) & 1u);
+        for (int i = 0; i < entry.lineCount; ++i) Print(" %u", (entry.values[static_cast<size_t>(mode)] >> i) & 1u);
     }
     Print("\n");
 }

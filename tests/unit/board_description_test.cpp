@@ -33,7 +33,7 @@ TEST(BoardDescription, ReadsEveryKindOfEntry) {
     EXPECT_STREQ(d.pins[5].line, "5");
     EXPECT_EQ(d.led.kind, LedKind::Line);
     EXPECT_TRUE(d.led.line.activeLow);
-    const PairSpec& pair = d.pairs[0];
+    const PairEntry& pair = d.pairs[0];
     EXPECT_EQ(pair.lineCount, 2);
     EXPECT_STREQ(pair.lines[1].line, "M1");
     // bit i: mode line i
