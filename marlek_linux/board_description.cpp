@@ -14,6 +14,8 @@
 
 namespace marlek_linux {
 
+using marlek_board::OpenDescriptor;
+
 using marlek_board::PIN_COUNT;
 using marlek_board::SerialMode;
 
@@ -321,6 +323,18 @@ int ModeIndex(SerialMode mode) {
         case SerialMode::Unset: break;
     }
     return 0;
+}
+
+void PinWhere(const char* path, const LineEntry& entry, int pin, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: pin %d", path, entry.sourceLine, pin);
+}
+
+void LedWhere(const char* path, const LineEntry& entry, int, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: the LED", path, entry.sourceLine);
+}
+
+void ModeLineWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: mode line %d", path, entry.sourceLine, index + 1);
 }
 
 const char* PairEntryName(int pair) { return pair == 0 ? "uart12" : "uart34"; }

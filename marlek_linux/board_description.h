@@ -70,6 +70,12 @@ struct PairEntry {
     int delaysLine = 0;
 };
 
+// The text that begins a problem with a described line: "FILE:LINE: pin 3",
+// "FILE:LINE: the LED", "FILE:LINE: mode line 2" (index 1).
+void PinWhere(const char* path, const LineEntry& entry, int pin, char* out, size_t size);
+void LedWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size);
+void ModeLineWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size);
+
 // Whether the description says anything of the pair.
 bool PairDescribed(const PairEntry& pair);
 

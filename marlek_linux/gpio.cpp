@@ -14,19 +14,16 @@
 
 namespace marlek_linux {
 
+using marlek_board::AboveStandardStreams;
+using marlek_board::CloseDescriptor;
+using marlek_board::IoctlRetrying;
+using marlek_board::OpenDescriptor;
+
 namespace {
 
 constexpr const char* DEVICE_FOLDER = "/dev";
 constexpr const char* CHIP_PREFIX = "gpiochip";
 constexpr int MAX_CHIPS_LISTED = 16;
-
-int Ioctl(int fd, unsigned long request, void* argument) {
-    int result = 0;
-    do {
-        result = ioctl(fd, request, argument);
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
 
 void CopyText(char* out, size_t size, const char* text) {
     std::snprintf(out, size, "%s", text);
@@ -54,7 +51,7 @@ bool OpenAt(const char* path, Chip& chip) {
     const int fd = OpenDescriptor(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
     gpiochip_info info{};
-    if (Ioctl(fd, GPIO_GET_CHIPINFO_IOCTL, &info) != 0) {
+    if (IoctlRetrying(fd, GPIO_GET_CHIPINFO_IOCTL, &info) != 0) {
         const int error = errno;
         close(fd);
         errno = error == ENOTTY || error == EINVAL ? ENOTTY : error;
@@ -161,7 +158,7 @@ bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine
         }
         line.offset = static_cast<uint32_t>(offset);
         line.info.offset = line.offset;
-        if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &line.info) != 0) {
+        if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &line.info) != 0) {
             return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %s of %s: %s", where, wanted, chip.name,
                         std::strerror(errno));
         }
@@ -170,7 +167,7 @@ bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine
     for (uint32_t offset = 0; offset < chip.lineCount; ++offset) {
         gpio_v2_line_info info{};
         info.offset = offset;
-        if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
+        if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
         if (std::strncmp(info.name, wanted, sizeof info.name) == 0) {
             line.offset = offset;
             line.info = info;
@@ -221,14 +218,14 @@ bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpi
     CopyText(request.consumer, sizeof request.consumer, CONSUMER);
     request.config = config;
     request.num_lines = static_cast<uint32_t>(count);
-    if (Ioctl(chip.fd, GPIO_V2_GET_LINE_IOCTL, &request) != 0) {
+    if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINE_IOCTL, &request) != 0) {
         const int error = errno;
         if (error == EBUSY) {
             for (int i = 0; i < count; ++i) {
                 FoundLine now = lines[i];
                 now.info = gpio_v2_line_info{};
                 now.info.offset = now.offset;
-                if (Ioctl(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &now.info) == 0 &&
+                if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &now.info) == 0 &&
                     (now.info.flags & GPIO_V2_LINE_FLAG_USED) != 0) {
                     return BusyProblem(chip, now, now.info.consumer, where, problem);
                 }
@@ -245,26 +242,36 @@ bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpi
     return true;
 }
 
-void AddAttribute(gpio_v2_line_config& config, uint64_t flags, uint64_t mask) {
-    if (mask == 0 || config.num_attrs >= GPIO_V2_LINE_NUM_ATTRS_MAX) return;
+namespace {
+
+// The configuration's next attribute for the lines of mask; null when there
+// are no such lines (or, which the library never asks, no attribute is left).
+gpio_v2_line_attribute* NextAttribute(gpio_v2_line_config& config, uint32_t id, uint64_t mask) {
+    if (mask == 0 || config.num_attrs >= GPIO_V2_LINE_NUM_ATTRS_MAX) return nullptr;
     gpio_v2_line_config_attribute& attribute = config.attrs[config.num_attrs++];
-    attribute.attr.id = GPIO_V2_LINE_ATTR_ID_FLAGS;
-    attribute.attr.flags = flags;
+    attribute.attr.id = id;
     attribute.mask = mask;
+    return &attribute.attr;
+}
+
+}  // namespace
+
+void AddAttribute(gpio_v2_line_config& config, uint64_t flags, uint64_t mask) {
+    if (gpio_v2_line_attribute* attribute = NextAttribute(config, GPIO_V2_LINE_ATTR_ID_FLAGS, mask)) {
+        attribute->flags = flags;
+    }
 }
 
 void AddOutputValues(gpio_v2_line_config& config, uint64_t values, uint64_t mask) {
-    if (mask == 0 || config.num_attrs >= GPIO_V2_LINE_NUM_ATTRS_MAX) return;
-    gpio_v2_line_config_attribute& attribute = config.attrs[config.num_attrs++];
-    attribute.attr.id = GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES;
-    attribute.attr.values = values;
-    attribute.mask = mask;
+    if (gpio_v2_line_attribute* attribute = NextAttribute(config, GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES, mask)) {
+        attribute->values = values;
+    }
 }
 
 bool GetValues(int fd, uint64_t mask, uint64_t& values) {
     gpio_v2_line_values request{};
     request.mask = mask;
-    if (Ioctl(fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &request) != 0) return false;
+    if (IoctlRetrying(fd, GPIO_V2_LINE_GET_VALUES_IOCTL, &request) != 0) return false;
     values = request.bits;
     return true;
 }
@@ -273,12 +280,12 @@ bool SetValues(int fd, uint64_t mask, uint64_t values) {
     gpio_v2_line_values request{};
     request.mask = mask;
     request.bits = values;
-    return Ioctl(fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &request) == 0;
+    return IoctlRetrying(fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &request) == 0;
 }
 
 bool SetConfig(int fd, const gpio_v2_line_config& config) {
     gpio_v2_line_config copy = config;
-    return Ioctl(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &copy) == 0;
+    return IoctlRetrying(fd, GPIO_V2_LINE_SET_CONFIG_IOCTL, &copy) == 0;
 }
 
 }  // namespace marlek_linux

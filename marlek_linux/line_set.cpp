@@ -7,6 +7,8 @@
 
 namespace marlek_linux {
 
+using marlek_board::CloseDescriptor;
+
 namespace {
 
 void CloseChips(LineSet& set) {
@@ -21,11 +23,12 @@ void ReleaseSet(LineSet& set) {
     set = LineSet{};
 }
 
-bool ResolveLines(const LineEntry* entries, int count, WhereOf where, LineSet& set, Problem& problem) {
+bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf where, LineSet& set,
+                  Problem& problem) {
     set = LineSet{};
     for (int i = 0; i < count; ++i) {
         char here[PATH_TEXT_SIZE + 64];
-        where(entries[i], i, here, sizeof here);
+        where(path, entries[i], i, here, sizeof here);
         Chip chip;
         if (!OpenChip(entries[i].chip, here, chip, problem)) {
             ReleaseSet(set);

@@ -25,12 +25,14 @@ struct LineSet {
     std::array<LineGroup, MAX_SET_LINES> groups{};
 };
 
-// The text that begins a problem with line i of a set: "FILE:LINE: pin 3".
-using WhereOf = void (*)(const LineEntry& entry, int index, char* out, size_t size);
+// The text that begins a problem with line i of a set (PinWhere and the like).
+using WhereOf = void (*)(const char* path, const LineEntry& entry, int index, char* out, size_t size);
 
 // Finds the lines on their chips, checks that no line is named twice and that
 // each is free. The chips stay open for the request; on failure nothing is.
-bool ResolveLines(const LineEntry* entries, int count, WhereOf where, LineSet& set, Problem& problem);
+// path is the description's.
+bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf where, LineSet& set,
+                  Problem& problem);
 
 // Requests each group's lines with the configuration that configure gives it,
 // then closes the chips. All or nothing: on failure no line stays requested.

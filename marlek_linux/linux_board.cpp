@@ -26,6 +26,9 @@
 #include "serial_port.h"
 
 namespace marlek_linux {
+
+using marlek_board::CloseDescriptor;
+using marlek_board::OpenDescriptor;
 namespace {
 
 using marlek_board::ERROR_ALREADY_INITIALISED;
@@ -82,18 +85,6 @@ bool Described(Problem& problem) {
     return true;
 }
 
-void PinWhere(const LineEntry& entry, int index, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: pin %d", library.description.path, entry.sourceLine, index);
-}
-
-void LedWhere(const LineEntry& entry, int, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: the LED", library.description.path, entry.sourceLine);
-}
-
-void ModeLineWhere(const LineEntry& entry, int index, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: mode line %d", library.description.path, entry.sourceLine, index + 1);
-}
-
 // The pins of a group as "pins 0 1 2 (gpiochip1)".
 void DescribeMembers(const LineGroup& group, const char* what, char* out, size_t size) {
     size_t used = 0;
@@ -106,16 +97,6 @@ void DescribeMembers(const LineGroup& group, const char* what, char* out, size_t
     if (used < size) std::snprintf(out + used, size - used, " (%s)", group.chip.name);
 }
 
-// The groups before failed, as a sentence's subject: "pins 0 1 (gpiochip1)".
-void DescribeDone(const LineSet& set, int failed, const char* what, char* out, size_t size) {
-    out[0] = '\0';
-    size_t used = 0;
-    for (int g = 0; g < failed && used < size; ++g) {
-        DescribeMembers(set.groups[static_cast<size_t>(g)], g == 0 ? what : ", and", out + used, size - used);
-        used = std::strlen(out);
-    }
-}
-
 // What a failure at group failed leaves: none changed when it is the first,
 // else the groups before it with what became of them.
 void Aftermath(const LineSet& set, int failed, const char* what, const char* none, const char* done, char* out,
@@ -124,9 +105,12 @@ void Aftermath(const LineSet& set, int failed, const char* what, const char* non
         std::snprintf(out, size, "%s", none);
         return;
     }
-    char groups[256];
-    DescribeDone(set, failed, what, groups, sizeof groups);
-    std::snprintf(out, size, "%s %s", groups, done);
+    size_t used = 0;
+    for (int g = 0; g < failed && used < size; ++g) {
+        DescribeMembers(set.groups[static_cast<size_t>(g)], g == 0 ? what : ", and", out + used, size - used);
+        used = std::strlen(out);
+    }
+    if (used < size) std::snprintf(out + used, size - used, " %s", done);
 }
 
 // ---- digital I/O ----
@@ -160,27 +144,23 @@ LibStatus CheckDioOpen(Operation operation) {
 // What the pins are now: outputs and their levels, as the kernel has them.
 bool ReadPinState(DigitalIo& dio, Problem& problem) {
     dio.outputMask = 0;
+    dio.drivenLevels = 0;
     for (int g = 0; g < dio.pins.groupCount; ++g) {
         const LineGroup& group = dio.pins.groups[static_cast<size_t>(g)];
         uint64_t outputs = 0;
         for (int i = 0; i < group.count; ++i) {
             if (group.lines[static_cast<size_t>(i)].info.flags & GPIO_V2_LINE_FLAG_OUTPUT) outputs |= uint64_t{1} << i;
         }
-        dio.outputMask = static_cast<uint8_t>(dio.outputMask | MembersOfValues(group, outputs));
-    }
-    // A line that is not held keeps no drive of its own: the outputs push-pull.
-    dio.pushPullMask = dio.outputMask;
-    dio.drivenLevels = 0;
-    for (int g = 0; g < dio.pins.groupCount; ++g) {
-        const LineGroup& group = dio.pins.groups[static_cast<size_t>(g)];
-        const uint64_t outputs = GroupMask(group, dio.outputMask);
         uint64_t values = 0;
         if (outputs != 0 && !GetValues(group.fd, outputs, values)) {
             return Fail(problem, ERROR_GPIO_FAILED, "cannot read the levels of the outputs of %s: %s", group.chip.name,
                         std::strerror(errno));
         }
+        dio.outputMask = static_cast<uint8_t>(dio.outputMask | MembersOfValues(group, outputs));
         dio.drivenLevels = static_cast<uint8_t>(dio.drivenLevels | MembersOfValues(group, values & outputs));
     }
+    // A line that is not held keeps no drive of its own: the outputs push-pull.
+    dio.pushPullMask = dio.outputMask;
     return true;
 }
 
@@ -193,7 +173,7 @@ bool OpenDio(Problem& problem) {
                     FORMAT_PAGE);
     }
     DigitalIo& dio = library.dio;
-    if (!ResolveLines(description.pins.data(), PIN_COUNT, PinWhere, dio.pins, problem)) return false;
+    if (!ResolveLines(description.path, description.pins.data(), PIN_COUNT, PinWhere, dio.pins, problem)) return false;
     char where[PATH_TEXT_SIZE + 32];
     std::snprintf(where, sizeof where, "%s: the pins", description.path);
     if (!RequestSet(dio.pins, ConfigureAsTheyAre, nullptr, where, problem)) return false;
@@ -323,7 +303,7 @@ void ConfigureOutputs(const LineGroup& group, gpio_v2_line_config& config, const
 bool SetHeldLines(LineSet& set, bool& held, const LineEntry* entries, int count, WhereOf where, uint32_t values,
                   bool activeLow, const char* what, const char* mode, Problem& problem) {
     if (!held) {
-        if (!ResolveLines(entries, count, where, set, problem)) return false;
+        if (!ResolveLines(library.description.path, entries, count, where, set, problem)) return false;
         const OutputValues context{values, activeLow};
         char here[PATH_TEXT_SIZE + 64];
         std::snprintf(here, sizeof here, "%s: %s", library.description.path, what);

@@ -12,20 +12,16 @@
 
 namespace marlek_linux {
 
+using marlek_board::CloseDescriptor;
+using marlek_board::IoctlRetrying;
+using marlek_board::OpenDescriptor;
+
 namespace {
 
 int OpenPort(const char* tty) {
     // Not waiting for a carrier, and not taking the port as a controlling
     // terminal.
     return OpenDescriptor(tty, O_RDWR | O_NOCTTY | O_NONBLOCK);
-}
-
-int Ioctl(int fd, unsigned long request, serial_rs485& settings) {
-    int result = 0;
-    do {
-        result = ioctl(fd, request, &settings);
-    } while (result < 0 && errno == EINTR);
-    return result;
 }
 
 bool OpenProblem(const char* tty, const char* where, Problem& problem) {
@@ -45,8 +41,9 @@ bool ReadRs485(const char* tty, serial_rs485& settings) {
     settings = serial_rs485{};
     const int fd = OpenPort(tty);
     if (fd < 0) return false;
-    serial_rs485 same{};
-    const bool ok = Ioctl(fd, TIOCGRS485, settings) == 0 && Ioctl(fd, TIOCSRS485, same = settings) == 0;
+    bool ok = IoctlRetrying(fd, TIOCGRS485, &settings) == 0;
+    serial_rs485 same = settings;  // written back as read: a driver without an RS-485 mode refuses it
+    ok = ok && IoctlRetrying(fd, TIOCSRS485, &same) == 0;
     const int error = errno;
     close(fd);
     errno = error;
@@ -59,7 +56,7 @@ bool SetRs485(const char* tty, marlek_board::SerialMode mode, uint32_t delayBefo
     int fd = OpenPort(tty);
     if (fd < 0) return OpenProblem(tty, where, problem);
     serial_rs485 settings{};
-    if (Ioctl(fd, TIOCGRS485, settings) != 0) {
+    if (IoctlRetrying(fd, TIOCGRS485, &settings) != 0) {
         const int error = errno;
         CloseDescriptor(fd);
         // A driver without an RS-485 mode is in RS-232 or RS-422 already.
@@ -87,7 +84,7 @@ bool SetRs485(const char* tty, marlek_board::SerialMode mode, uint32_t delayBefo
         settings.flags &= ~static_cast<uint32_t>(SER_RS485_ENABLED);
     }
     const serial_rs485 wanted = settings;
-    if (Ioctl(fd, TIOCSRS485, settings) != 0) {
+    if (IoctlRetrying(fd, TIOCSRS485, &settings) != 0) {
         const int error = errno;
         CloseDescriptor(fd);
         if (error == ENOTTY) {
@@ -99,7 +96,7 @@ bool SetRs485(const char* tty, marlek_board::SerialMode mode, uint32_t delayBefo
                     marlek_board::SerialModeName(mode), std::strerror(error));
     }
     serial_rs485 now{};
-    const bool read = Ioctl(fd, TIOCGRS485, now) == 0;
+    const bool read = IoctlRetrying(fd, TIOCGRS485, &now) == 0;
     const int error = errno;
     // Closed here, a port that left RS-485 mode starts afresh at its next
     // opening, with its transmitter on.

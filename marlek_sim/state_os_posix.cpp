@@ -21,6 +21,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "descriptors.h"
 #include "state_format.h"
 
 namespace marlek_sim::os {
@@ -36,14 +37,7 @@ std::string Failure(const char* what, const std::string& path) {
 
 // A descriptor that came out as one of the standard streams (one of them was
 // closed) moves above them, close-on-exec as every descriptor here is.
-int AboveStandardStreams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-    return moved;
-}
+using marlek_board::AboveStandardStreams;
 
 int OpenFile(const char* path, int flags, mode_t mode = 0) {
     int fd = -1;

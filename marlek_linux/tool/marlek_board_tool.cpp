@@ -17,6 +17,9 @@
 #include "serial_port.h"
 
 namespace marlek_linux {
+
+using marlek_board::CloseDescriptor;
+using marlek_board::OpenDescriptor;
 namespace {
 
 constexpr const char* PROGRAM = "marlek-board";
@@ -88,7 +91,7 @@ void CheckPins(const Description& description) {
         char label[16];
         std::snprintf(label, sizeof label, "pin %d", pin);
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: pin %d", description.path, entry.sourceLine, pin);
+        PinWhere(description.path, entry, pin, where, sizeof where);
         CheckLine(label, where, entry, "");
     }
 }
@@ -126,7 +129,7 @@ void CheckLed(const Description& description) {
         CheckLedClass(description);
     } else {
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: the LED", description.path, led.sourceLine);
+        LedWhere(description.path, led.line, 0, where, sizeof where);
         CheckLine("led", where, led.line, led.line.activeLow ? " active-low" : "");
     }
 }
@@ -167,7 +170,7 @@ void CheckPair(const Description& description, int pair) {
     for (int i = 0; i < entry.lineCount; ++i) {
         const LineEntry& line = entry.lines[static_cast<size_t>(i)];
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: mode line %d", description.path, line.sourceLine, i + 1);
+        ModeLineWhere(description.path, line, i, where, sizeof where);
         char note[32];
         std::snprintf(note, sizeof note, ", mode line %d", i + 1);
         CheckLine(label, where, line, note);

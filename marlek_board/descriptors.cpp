@@ -3,9 +3,10 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace marlek_linux {
+namespace marlek_board {
 
 int AboveStandardStreams(int fd) {
     if (fd < 0 || fd > 2) return fd;
@@ -24,9 +25,17 @@ int OpenDescriptor(const char* path, int flags) {
     return AboveStandardStreams(fd);
 }
 
+int IoctlRetrying(int fd, unsigned long request, void* argument) {
+    int result = 0;
+    do {
+        result = ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
 void CloseDescriptor(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
 }
 
-}  // namespace marlek_linux
+}  // namespace marlek_board
