@@ -3,11 +3,24 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "terminal_text.h"
+
 namespace marlek_board {
 
 LibStatus RecordErrorV(ErrorRecord& record, uint8_t code, const char* format, va_list args) {
+    // Formatted first, then escaped whole: the words from outside in it reach
+    // the program's terminal as text, whatever bytes they hold. The libraries
+    // run on one thread, so one scratch buffer serves every record.
+    static char formatted[ERROR_DETAIL_SIZE];
     record.code = code;
-    if (std::vsnprintf(record.detail, sizeof record.detail, format, args) < 0) record.detail[0] = '\0';
+    const int length = std::vsnprintf(formatted, sizeof formatted, format, args);
+    if (length < 0) {
+        record.detail[0] = '\0';
+    } else {
+        const size_t used = static_cast<size_t>(length) < sizeof formatted ? static_cast<size_t>(length)
+                                                                           : sizeof formatted - 1;
+        EscapeForTerminal(formatted, used, record.detail, sizeof record.detail);
+    }
     return code != 0 ? code : 0xFF;
 }
 

@@ -21,7 +21,9 @@ struct ErrorRecord {
 };
 
 // Records a failure and returns the status the call returns: the code, or
-// 0xFF for code 0, so that a failure is never taken for success.
+// 0xFF for code 0, so that a failure is never taken for success. The text is
+// escaped for a terminal (EscapeForTerminal), so KVTGetLastError never hands
+// a program a control character to print.
 #if defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
