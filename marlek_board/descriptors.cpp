@@ -17,12 +17,24 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
-int OpenDescriptor(const char* path, int flags) {
+int OpenDescriptor(const char* path, int flags, unsigned mode) {
     int fd = -1;
     do {
-        fd = open(path, flags | O_CLOEXEC);
+        fd = open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
     } while (fd < 0 && errno == EINTR);
     return AboveStandardStreams(fd);
+}
+
+DIR* OpenFolder(const char* path) {
+    const int fd = OpenDescriptor(path, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return nullptr;
+    DIR* folder = fdopendir(fd);
+    if (folder == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return folder;
 }
 
 int IoctlRetrying(int fd, unsigned long request, void* argument) {

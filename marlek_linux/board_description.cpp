@@ -32,7 +32,9 @@ struct Tokens {
     int count = 0;  // MAX_TOKENS + 1: more than MAX_TOKENS
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// A blank is a space or a tab; a carriage return before the line end has been
+// taken off already, and any other one is refused.
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Splits one line of the file at blanks, up to a '#'.
 void Split(const char* begin, size_t length, Tokens& tokens) {
@@ -57,20 +59,26 @@ struct Parser {
     const char* path;
     Description& description;
     char (&problem)[PROBLEM_SIZE];
+    ProblemSink sink;
+    void* context;
     int line = 0;
+    int problems = 0;
 
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     bool Fail(const char* format, ...) {
-        int used = line > 0 ? std::snprintf(problem, sizeof problem, "%s:%d: ", path, line)
-                            : std::snprintf(problem, sizeof problem, "%s: ", path);
+        static char text[PROBLEM_SIZE];
+        int used = line > 0 ? std::snprintf(text, sizeof text, "%s:%d: ", path, line)
+                            : std::snprintf(text, sizeof text, "%s: ", path);
         if (used < 0) used = 0;
-        const size_t at = static_cast<size_t>(used) < sizeof problem ? static_cast<size_t>(used) : sizeof problem - 1;
+        const size_t at = static_cast<size_t>(used) < sizeof text ? static_cast<size_t>(used) : sizeof text - 1;
         va_list args;
         va_start(args, format);
-        std::vsnprintf(problem + at, sizeof problem - at, format, args);
+        std::vsnprintf(text + at, sizeof text - at, format, args);
         va_end(args);
+        if (problems++ == 0) std::memcpy(problem, text, sizeof problem);
+        if (sink != nullptr) sink(text, context);
         return false;
     }
 };
@@ -127,6 +135,7 @@ bool ReadPin(Parser& parser, const Tokens& tokens) {
         return parser.Fail("pin %d is mapped on line %d already; keep one of the two", pin, entry.sourceLine);
     }
     if (!ReadLineEntry(parser, tokens, 2, false, usage, entry)) return false;
+    std::snprintf(entry.role, sizeof entry.role, "pin %d", pin);
     parser.description.anyPin = true;
     return true;
 }
@@ -147,6 +156,7 @@ bool ReadLed(Parser& parser, const Tokens& tokens) {
         led.kind = LedKind::Class;
     } else if (std::strcmp(kind, "line") == 0) {
         if (!ReadLineEntry(parser, tokens, 2, true, "led line CHIP LINE [active-low]", led.line)) return false;
+        std::snprintf(led.line.role, sizeof led.line.role, "the LED");
         led.kind = LedKind::Line;
     } else {
         return parser.Fail("expected 'led class NAME' or 'led line CHIP LINE [active-low]'");
@@ -165,10 +175,10 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         }
         char usage[32];
         std::snprintf(usage, sizeof usage, "%s line CHIP LINE", entry);
-        if (!ReadLineEntry(parser, tokens, 2, false, usage, pair.lines[static_cast<size_t>(pair.lineCount)])) {
-            return false;
-        }
+        LineEntry& line = pair.lines[static_cast<size_t>(pair.lineCount)];
+        if (!ReadLineEntry(parser, tokens, 2, false, usage, line)) return false;
         ++pair.lineCount;
+        std::snprintf(line.role, sizeof line.role, "%.6s mode line %d", entry, pair.lineCount);
         return true;
     }
     for (int port = 0; port < PAIR_PORTS; ++port) {
@@ -238,7 +248,7 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
 }
 
 // What cannot be told line by line: a pair's values against its mode lines.
-bool CheckPairs(Parser& parser) {
+void CheckPairs(Parser& parser) {
     for (int index = 0; index < marlek_board::SERIAL_PAIR_COUNT; ++index) {
         const PairEntry& pair = parser.description.pairs[static_cast<size_t>(index)];
         const char* entry = PairEntryName(index);
@@ -247,30 +257,26 @@ bool CheckPairs(Parser& parser) {
             const char* name = MODE_ENTRIES[static_cast<size_t>(mode)];
             if (given == 0 && pair.lineCount > 0) {
                 parser.line = pair.lines[0].sourceLine;
-                return parser.Fail("%s has mode lines but no %s values; add '%s %s V...'", entry, name, entry, name);
-            }
-            if (given != 0 && pair.lineCount == 0) {
+                parser.Fail("%s has mode lines but no %s values; add '%s %s V...'", entry, name, entry, name);
+            } else if (given != 0 && pair.lineCount == 0) {
                 parser.line = given;
-                return parser.Fail("%s %s gives values but %s has no mode lines; add '%s line CHIP LINE' for each",
-                                   entry, name, entry, entry);
-            }
-            if (given != 0 && pair.valueCount[static_cast<size_t>(mode)] != pair.lineCount) {
+                parser.Fail("%s %s gives values but %s has no mode lines; add '%s line CHIP LINE' for each", entry,
+                            name, entry, entry);
+            } else if (given != 0 && pair.valueCount[static_cast<size_t>(mode)] != pair.lineCount) {
                 parser.line = given;
-                return parser.Fail("%s %s gives %d values for %d mode lines; give one 0 or 1 for each", entry,
-                                   name, pair.valueCount[static_cast<size_t>(mode)], pair.lineCount);
+                parser.Fail("%s %s gives %d values for %d mode lines; give one 0 or 1 for each", entry, name,
+                            pair.valueCount[static_cast<size_t>(mode)], pair.lineCount);
             }
         }
         if (pair.delaysLine != 0 && pair.ttyLine[0] == 0 && pair.ttyLine[1] == 0) {
             parser.line = pair.delaysLine;
-            return parser.Fail("%s rs485-delays is given but %s names no tty; add '%s tty1 TTY'", entry, entry,
-                               entry);
+            parser.Fail("%s rs485-delays is given but %s names no tty; add '%s tty1 TTY'", entry, entry, entry);
         }
     }
-    return true;
 }
 
-bool CheckPins(Parser& parser) {
-    if (!parser.description.anyPin) return true;
+void CheckPins(Parser& parser) {
+    if (!parser.description.anyPin) return;
     char missing[32] = "";
     size_t used = 0;
     int count = 0;
@@ -280,38 +286,53 @@ bool CheckPins(Parser& parser) {
         const int wrote = std::snprintf(missing + used, sizeof missing - used, "%s%d", used == 0 ? "" : " ", pin);
         if (wrote > 0) used += static_cast<size_t>(wrote);
     }
-    if (used == 0) return true;
+    if (used == 0) return;
     parser.line = 0;
-    return parser.Fail("%s %s %s not mapped: map all eight pins, 'pin N CHIP LINE' for each", count == 1 ? "pin" : "pins",
-                       missing, count == 1 ? "is" : "are");
+    parser.Fail("%s %s %s not mapped: map all eight pins, 'pin N CHIP LINE' for each", count == 1 ? "pin" : "pins",
+                missing, count == 1 ? "is" : "are");
 }
 
-// One GPIO line for two things (as the description spells them; the library
-// finds other spellings of one line when it requests them).
-bool CheckLinesApart(Parser& parser) {
-    const Description& d = parser.description;
-    std::array<const LineEntry*, PIN_COUNT + 1 + marlek_board::SERIAL_PAIR_COUNT * MAX_MODE_LINES> lines{};
-    size_t count = 0;
-    for (const LineEntry& pin : d.pins) lines[count++] = &pin;
-    lines[count++] = &d.led.line;
-    for (const PairEntry& pair : d.pairs) {
-        for (int i = 0; i < pair.lineCount; ++i) lines[count++] = &pair.lines[static_cast<size_t>(i)];
-    }
-    for (size_t i = 0; i < count; ++i) {
-        for (size_t j = 0; j < i; ++j) {
-            const LineEntry& a = *lines[i];
-            const LineEntry& b = *lines[j];
-            if (a.sourceLine == 0 || b.sourceLine == 0 || std::strcmp(a.chip, b.chip) != 0 ||
-                std::strcmp(a.line, b.line) != 0) {
-                continue;
-            }
-            parser.line = a.sourceLine > b.sourceLine ? a.sourceLine : b.sourceLine;
-            return parser.Fail("line %s of %s is named on line %d already; give each thing its own line", a.line,
-                               a.chip, a.sourceLine < b.sourceLine ? a.sourceLine : b.sourceLine);
+// One GPIO line for two things, as the description spells them; other
+// spellings of one line are found against the kernel (SharedLines).
+void CheckLinesApart(Parser& parser) {
+    std::array<const LineEntry*, MAX_DESCRIBED_LINES> lines{};
+    const int count = DescribedLines(parser.description, lines);
+    for (int i = 0; i < count; ++i) {
+        for (int j = 0; j < i; ++j) {
+            const LineEntry& a = *lines[static_cast<size_t>(i)];
+            const LineEntry& b = *lines[static_cast<size_t>(j)];
+            if (std::strcmp(a.chip, b.chip) != 0 || std::strcmp(a.line, b.line) != 0) continue;
+            const LineEntry& later = a.sourceLine > b.sourceLine ? a : b;
+            const LineEntry& earlier = a.sourceLine > b.sourceLine ? b : a;
+            parser.line = later.sourceLine;
+            parser.Fail("%s: line %s of %s is named for %s on line %d already; give each thing its own line",
+                        later.role, later.line, later.chip, earlier.role, earlier.sourceLine);
+            break;
         }
     }
-    return true;
 }
+
+// One tty for two ports, of one pair or of both.
+void CheckTtysApart(Parser& parser) {
+    const auto& pairs = parser.description.pairs;
+    constexpr int PORTS = marlek_board::SERIAL_PAIR_COUNT * PAIR_PORTS;
+    for (int i = 0; i < PORTS; ++i) {
+        const PairEntry& pair = pairs[static_cast<size_t>(i / PAIR_PORTS)];
+        const char* tty = pair.tty[static_cast<size_t>(i % PAIR_PORTS)].data();
+        if (tty[0] == '\0') continue;
+        for (int j = 0; j < i; ++j) {
+            const PairEntry& other = pairs[static_cast<size_t>(j / PAIR_PORTS)];
+            if (std::strcmp(tty, other.tty[static_cast<size_t>(j % PAIR_PORTS)].data()) != 0) continue;
+            parser.line = pair.ttyLine[static_cast<size_t>(i % PAIR_PORTS)];
+            parser.Fail("%s tty%d: %s is named for %s tty%d on line %d already; give each port its own tty",
+                        PairEntryName(i / PAIR_PORTS), i % PAIR_PORTS + 1, tty, PairEntryName(j / PAIR_PORTS),
+                        j % PAIR_PORTS + 1, other.ttyLine[static_cast<size_t>(j % PAIR_PORTS)]);
+            break;
+        }
+    }
+}
+
+constexpr char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -325,16 +346,21 @@ int ModeIndex(SerialMode mode) {
     return 0;
 }
 
-void PinWhere(const char* path, const LineEntry& entry, int pin, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: pin %d", path, entry.sourceLine, pin);
+void EntryWhere(const char* path, const LineEntry& entry, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: %s", path, entry.sourceLine, entry.role);
 }
 
-void LedWhere(const char* path, const LineEntry& entry, int, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: the LED", path, entry.sourceLine);
-}
-
-void ModeLineWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size) {
-    std::snprintf(out, size, "%s:%d: mode line %d", path, entry.sourceLine, index + 1);
+int DescribedLines(const Description& description, std::array<const LineEntry*, MAX_DESCRIBED_LINES>& lines) {
+    int count = 0;
+    const auto add = [&](const LineEntry& entry) {
+        if (entry.sourceLine != 0) lines[static_cast<size_t>(count++)] = &entry;
+    };
+    for (const LineEntry& pin : description.pins) add(pin);
+    if (description.led.kind == LedKind::Line) add(description.led.line);
+    for (const PairEntry& pair : description.pairs) {
+        for (int i = 0; i < pair.lineCount; ++i) add(pair.lines[static_cast<size_t>(i)]);
+    }
+    return count;
 }
 
 const char* PairEntryName(int pair) { return pair == 0 ? "uart12" : "uart34"; }
@@ -342,75 +368,128 @@ const char* PairEntryName(int pair) { return pair == 0 ? "uart12" : "uart34"; }
 bool PairDescribed(const PairEntry& pair) { return pair.lineCount > 0 || pair.ttyLine[0] != 0 || pair.ttyLine[1] != 0; }
 
 bool ParseDescription(const char* path, const char* text, size_t length, Description& description,
-                      char (&problem)[PROBLEM_SIZE]) {
+                      char (&problem)[PROBLEM_SIZE], ProblemSink sink, void* context) {
     description = Description{};
     problem[0] = '\0';
-    Parser parser{path, description, problem};
+    Parser parser{path, description, problem, sink, context};
     if (std::strlen(path) >= sizeof description.path) return parser.Fail("the path is too long");
     std::memcpy(description.path, path, std::strlen(path) + 1);
     static Tokens tokens;  // constant-initialised: no guard, no stack of a kilobyte
-    bool anything = false;
     size_t at = 0;
+    if (length >= 3 && std::memcmp(text, BYTE_ORDER_MARK, 3) == 0) at = 3;
     while (at < length) {
         ++parser.line;
         const char* begin = text + at;
         const void* newline = std::memchr(begin, '\n', length - at);
-        const size_t lineLength =
+        size_t lineLength =
             newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - begin) : length - at;
         at += lineLength + 1;
-        if (std::memchr(begin, '\0', lineLength) != nullptr) return parser.Fail("the line holds a NUL byte; this is not a text file");
+        if (lineLength > 0 && begin[lineLength - 1] == '\r') --lineLength;  // saved on Windows
+        if (std::memchr(begin, '\0', lineLength) != nullptr) {
+            parser.Fail("the line holds a NUL byte; this is not a text file");
+            continue;
+        }
+        if (std::memchr(begin, '\r', lineLength) != nullptr) {
+            parser.Fail("the line holds a carriage return (\\r) before its end; put each entry on a line of its own");
+            continue;
+        }
         if (lineLength > MAX_LINE_LENGTH) {
-            return parser.Fail("the line is longer than %zu characters; shorten it", MAX_LINE_LENGTH);
+            parser.Fail("the line is longer than %zu characters; shorten it", MAX_LINE_LENGTH);
+            continue;
         }
         Split(begin, lineLength, tokens);
         if (tokens.count == 0) continue;
-        if (tokens.count > MAX_TOKENS) return parser.Fail("too many words for any entry");
-        const char* entry = tokens.token[0];
-        bool ok = false;
-        if (std::strcmp(entry, "pin") == 0) {
-            ok = ReadPin(parser, tokens);
-        } else if (std::strcmp(entry, "led") == 0) {
-            ok = ReadLed(parser, tokens);
-        } else if (std::strcmp(entry, PairEntryName(0)) == 0) {
-            ok = ReadPair(parser, tokens, 0);
-        } else if (std::strcmp(entry, PairEntryName(1)) == 0) {
-            ok = ReadPair(parser, tokens, 1);
-        } else {
-            return parser.Fail("unknown entry \"%.40s\"; an entry begins with pin, led, uart12 or uart34 (see %s)",
-                               entry, FORMAT_PAGE);
+        if (tokens.count > MAX_TOKENS) {
+            parser.Fail("too many words for any entry");
+            continue;
         }
-        if (!ok) return false;
-        anything = true;
+        const char* entry = tokens.token[0];
+        if (std::strcmp(entry, "pin") == 0) {
+            ReadPin(parser, tokens);
+        } else if (std::strcmp(entry, "led") == 0) {
+            ReadLed(parser, tokens);
+        } else if (std::strcmp(entry, PairEntryName(0)) == 0) {
+            ReadPair(parser, tokens, 0);
+        } else if (std::strcmp(entry, PairEntryName(1)) == 0) {
+            ReadPair(parser, tokens, 1);
+        } else {
+            parser.Fail("unknown entry \"%.40s\"; an entry begins with pin, led, uart12 or uart34 (see %s)", entry,
+                        FORMAT_PAGE);
+        }
     }
-    parser.line = 0;
-    if (!anything) {
-        return parser.Fail("describes nothing: map the pins, the LED or a UART pair's mode lines (see %s)",
-                           FORMAT_PAGE);
+    // What spans lines is checked once every line could be read: a line that
+    // could not would only show again as something missing.
+    if (parser.problems == 0) {
+        CheckPins(parser);
+        CheckPairs(parser);
+        CheckLinesApart(parser);
+        CheckTtysApart(parser);
     }
-    return CheckPins(parser) && CheckPairs(parser) && CheckLinesApart(parser);
+    return parser.problems == 0;
+}
+
+PathOrigin DescriptionOrigin() {
+    const char* path = std::getenv(BOARD_VARIABLE);
+    return path != nullptr && *path != '\0' ? PathOrigin::Variable : PathOrigin::Default;
 }
 
 const char* DescriptionPath() {
-    const char* path = std::getenv(BOARD_VARIABLE);
-    return path != nullptr && *path != '\0' ? path : DEFAULT_BOARD_PATH;
+    return DescriptionOrigin() == PathOrigin::Variable ? std::getenv(BOARD_VARIABLE) : DEFAULT_BOARD_PATH;
 }
 
-bool LoadDescription(const char* path, Description& description, char (&problem)[PROBLEM_SIZE]) {
+const char* FileKind(unsigned mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG: return "a regular file";
+        case S_IFDIR: return "a folder";
+        case S_IFIFO: return "a FIFO";
+        case S_IFSOCK: return "a socket";
+        case S_IFCHR: return "a character device";
+        case S_IFBLK: return "a block device";
+        case S_IFLNK: return "a symbolic link";
+        default: return "not a file";
+    }
+}
+
+namespace {
+
+// What to do about a description that cannot be opened, as its path was given.
+const char* OpenFix(PathOrigin origin) {
+    switch (origin) {
+        case PathOrigin::Variable: return "correct MARLEK_BOARD, or unset it to use /etc/marlek/board.conf";
+        case PathOrigin::Argument: return "correct the path, or write the board's description there";
+        case PathOrigin::Default: break;
+    }
+    return "write the board's description there, or name one with MARLEK_BOARD";
+}
+
+const char* OriginNote(PathOrigin origin) {
+    return origin == PathOrigin::Variable ? " (MARLEK_BOARD names it)" : "";
+}
+
+}  // namespace
+
+bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
+                     ProblemSink sink, void* context) {
     static char text[MAX_DESCRIPTION_BYTES + 1];
-    const char* fix = std::getenv(BOARD_VARIABLE) == nullptr || *std::getenv(BOARD_VARIABLE) == '\0'
-                          ? "write the board's description there, or name one with MARLEK_BOARD"
-                          : "correct MARLEK_BOARD, or unset it to use /etc/marlek/board.conf";
     // Not blocking on a FIFO or a device: only a regular file is read.
     const int fd = OpenDescriptor(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        std::snprintf(problem, sizeof problem,
+                      "cannot open the board description %s%s: %s; give the user read access to it (ls -l %s "
+                      "shows its owner and group), or run as root",
+                      path, OriginNote(origin), std::strerror(errno), path);
+        return false;
+    }
     if (fd < 0) {
         std::snprintf(problem, sizeof problem, "cannot open the board description %s: %s; %s (see %s)", path,
-                      std::strerror(errno), fix, FORMAT_PAGE);
+                      std::strerror(errno), OpenFix(origin), FORMAT_PAGE);
         return false;
     }
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(fd);
-        std::snprintf(problem, sizeof problem, "the board description %s is not a regular file; %s", path, fix);
+        std::snprintf(problem, sizeof problem, "the board description %s%s is %s, not a regular file; name the "
+                      "description's file", path, OriginNote(origin), FileKind(status.st_mode));
         return false;
     }
     size_t length = 0;
@@ -434,7 +513,7 @@ bool LoadDescription(const char* path, Description& description, char (&problem)
         }
     }
     close(fd);
-    return ParseDescription(path, text, length, description, problem);
+    return ParseDescription(path, text, length, description, problem, sink, context);
 }
 
 }  // namespace marlek_linux

@@ -33,6 +33,7 @@ inline constexpr size_t PATH_TEXT_SIZE = 4096;
 inline constexpr size_t CHIP_TEXT_SIZE = 256;
 inline constexpr size_t LINE_TEXT_SIZE = 32;  // the kernel's longest line name, with its NUL
 inline constexpr size_t LED_NAME_SIZE = 128;
+inline constexpr size_t ROLE_TEXT_SIZE = 32;
 inline constexpr size_t PROBLEM_SIZE = marlek_board::ERROR_DETAIL_SIZE;
 inline constexpr int MAX_MODE_LINES = 4;
 inline constexpr int MODE_COUNT = 3;  // RS-232, RS-485, RS-422
@@ -46,6 +47,7 @@ struct LineEntry {
     char line[LINE_TEXT_SIZE] = "";
     int sourceLine = 0;  // 0: not described
     bool activeLow = false;
+    char role[ROLE_TEXT_SIZE] = "";  // what it is for: "pin 3", "the LED", "uart12 mode line 2"
 };
 
 enum class LedKind : uint8_t { None, Class, Line };
@@ -71,10 +73,8 @@ struct PairEntry {
 };
 
 // The text that begins a problem with a described line: "FILE:LINE: pin 3",
-// "FILE:LINE: the LED", "FILE:LINE: mode line 2" (index 1).
-void PinWhere(const char* path, const LineEntry& entry, int pin, char* out, size_t size);
-void LedWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size);
-void ModeLineWhere(const char* path, const LineEntry& entry, int index, char* out, size_t size);
+// "FILE:LINE: the LED", "FILE:LINE: uart12 mode line 2".
+void EntryWhere(const char* path, const LineEntry& entry, char* out, size_t size);
 
 // Whether the description says anything of the pair.
 bool PairDescribed(const PairEntry& pair);
@@ -87,23 +87,47 @@ struct Description {
     std::array<PairEntry, marlek_board::SERIAL_PAIR_COUNT> pairs{};
 };
 
+// Every GPIO line a description can name: the eight pins, the LED's line and
+// each pair's mode lines, in that order. Those not described have sourceLine 0.
+inline constexpr int MAX_DESCRIBED_LINES = marlek_board::PIN_COUNT + 1 + marlek_board::SERIAL_PAIR_COUNT * MAX_MODE_LINES;
+int DescribedLines(const Description& description, std::array<const LineEntry*, MAX_DESCRIBED_LINES>& lines);
+
 // The index of a mode among a pair's values.
 int ModeIndex(marlek_board::SerialMode mode);
 
 // The pair's entry name: "uart12" or "uart34".
 const char* PairEntryName(int pair);
 
-// Reads the text of a description into description. False with the problem
-// ("PATH:LINE: what is wrong; what to do") for anything it cannot take.
+// Where each problem of a description goes besides the first, when every one
+// is wanted (marlek-board lists them all).
+using ProblemSink = void (*)(const char* problem, void* context);
+
+// Reads the text of a description into description. False with the first
+// problem ("PATH:LINE: what is wrong; what to do") for anything it cannot
+// take; every problem, the first included, also goes to sink when one is given.
+// A UTF-8 byte order mark at the start and a carriage return before each line
+// end (a file saved on Windows) count for nothing.
 bool ParseDescription(const char* path, const char* text, size_t length, Description& description,
-                      char (&problem)[PROBLEM_SIZE]);
+                      char (&problem)[PROBLEM_SIZE], ProblemSink sink = nullptr, void* context = nullptr);
 
 // The description's path: MARLEK_BOARD, else the default.
 const char* DescriptionPath();
 
+// Where the description's path came from, which decides the advice for a
+// file that cannot be read.
+enum class PathOrigin : uint8_t { Default, Variable, Argument };
+
+// The programs' description: MARLEK_BOARD's, else the default.
+PathOrigin DescriptionOrigin();
+
 // Reads and parses the file at path. A file that is missing, not a regular
 // file, unreadable or too long is a problem as a malformed one is.
-bool LoadDescription(const char* path, Description& description, char (&problem)[PROBLEM_SIZE]);
+bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
+                     ProblemSink sink = nullptr, void* context = nullptr);
+
+// What a file of this mode (st_mode) is, for texts: "a regular file", "a
+// folder", "a FIFO", "a character device"...
+const char* FileKind(unsigned mode);
 
 }  // namespace marlek_linux
 

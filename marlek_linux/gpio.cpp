@@ -5,12 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <utility>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "descriptors.h"
+#include "devices.h"
 
 namespace marlek_linux {
 
@@ -23,7 +27,7 @@ namespace {
 
 constexpr const char* DEVICE_FOLDER = "/dev";
 constexpr const char* CHIP_PREFIX = "gpiochip";
-constexpr int MAX_CHIPS_LISTED = 16;
+constexpr int MAX_CHIPS_LISTED = 16;  // in a text
 
 void CopyText(char* out, size_t size, const char* text) {
     std::snprintf(out, size, "%s", text);
@@ -45,19 +49,45 @@ bool PermissionProblem(const char* where, const char* path, Problem& problem) {
                 where, path, path);
 }
 
-// Opens the chip at path; the reason in errno when it cannot.
-bool OpenAt(const char* path, Chip& chip) {
+// Why a chip could not be opened: errno's value, or what the path is instead
+// of a chip, or a kernel that is too old.
+struct ChipFailure {
+    int error = 0;
+    bool notChip = false;
+    bool oldKernel = false;
+    DeviceCheck check;
+};
+
+// Opens the chip at path once it is known to be one.
+bool OpenAt(const char* path, int access, Chip& chip, ChipFailure& failure) {
     chip = Chip{};
-    const int fd = OpenDescriptor(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
+    failure = ChipFailure{};
+    if (!CheckDevice(path, DeviceKind::GpioChip, failure.check)) {
+        failure.error = failure.check.error;
+        failure.notChip = failure.check.error == 0;
+        return false;
+    }
+    const int fd = OpenCheckedDevice(path, failure.check, access | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        failure.error = errno;
+        return false;
+    }
     gpiochip_info info{};
     if (IoctlRetrying(fd, GPIO_GET_CHIPINFO_IOCTL, &info) != 0) {
-        const int error = errno;
+        failure.error = errno;
         close(fd);
-        errno = error == ENOTTY || error == EINVAL ? ENOTTY : error;
+        return false;
+    }
+    // Before Linux 5.10 the chip answers the first interface alone, and
+    // refuses the v2 requests as unknown.
+    gpio_v2_line_info line{};
+    if (info.lines > 0 && IoctlRetrying(fd, GPIO_V2_GET_LINEINFO_IOCTL, &line) != 0 && errno == EINVAL) {
+        failure.oldKernel = true;
+        close(fd);
         return false;
     }
     chip.fd = fd;
+    chip.device = failure.check.device;
     CopyText(chip.path, sizeof chip.path, path);
     CopyText(chip.name, sizeof chip.name, info.name);
     CopyText(chip.label, sizeof chip.label, info.label);
@@ -65,65 +95,94 @@ bool OpenAt(const char* path, Chip& chip) {
     return true;
 }
 
-bool OpenByPath(const char* path, const char* wanted, const char* where, Chip& chip, Problem& problem) {
-    if (OpenAt(path, chip)) return true;
-    if (errno == EACCES || errno == EPERM) return PermissionProblem(where, path, problem);
-    if (errno == ENOENT) {
+bool OldKernelProblem(const char* where, const char* path, Problem& problem) {
+    utsname system{};
+    if (uname(&system) != 0) CopyText(system.release, sizeof system.release, "unknown");
+    return Fail(problem, ERROR_GPIO_FAILED,
+                "%s: %s answers only the first GPIO character device interface: this kernel (%s) is older than "
+                "Linux 5.10, which brought the v2 interface that the board library needs; run Linux 5.10 or later",
+                where, path, system.release);
+}
+
+bool OpenByPath(const char* path, const char* wanted, const char* where, int access, Chip& chip,
+                Problem& problem) {
+    ChipFailure failure;
+    if (OpenAt(path, access, chip, failure)) return true;
+    if (failure.oldKernel) return OldKernelProblem(where, path, problem);
+    if (failure.notChip) {
         return Fail(problem, ERROR_CHIP_NOT_FOUND,
-                    "%s: no GPIO chip %s; correct the chip (marlek-board lists the chips and their labels)", where,
-                    wanted);
+                    "%s: %s is %s, not a GPIO chip; name a /dev/gpiochipN, its name or its label", where, path,
+                    failure.check.what);
     }
-    if (errno == ENOTTY) {
-        return Fail(problem, ERROR_CHIP_NOT_FOUND, "%s: %s is not a GPIO chip; name a /dev/gpiochipN, its name or its label",
-                    where, path);
+    if (failure.error == EACCES || failure.error == EPERM) return PermissionProblem(where, path, problem);
+    if (failure.error == ENOENT) {
+        return Fail(problem, ERROR_CHIP_NOT_FOUND,
+                    "%s: no GPIO chip %s; correct the chip (marlek-board --list lists the chips and their labels)",
+                    where, wanted);
     }
     return Fail(problem, ERROR_CHIP_NOT_FOUND, "%s: cannot open the GPIO chip %s: %s", where, path,
-                std::strerror(errno));
+                std::strerror(failure.error));
 }
 
-// The chips' numbers in /dev, in order.
-int ListChips(int (&numbers)[MAX_CHIPS_LISTED * 4]) {
-    int count = 0;
-    DIR* folder = opendir(DEVICE_FOLDER);
-    if (folder == nullptr) return 0;
-    while (const dirent* entry = readdir(folder)) {
-        if (!IsChipName(entry->d_name) || std::strlen(entry->d_name) > 12) continue;
-        if (count == MAX_CHIPS_LISTED * 4) break;
-        numbers[count++] = std::atoi(entry->d_name + std::strlen(CHIP_PREFIX));
-    }
-    closedir(folder);
-    for (int i = 1; i < count; ++i) {  // a handful at most: insertion sort
-        for (int j = i; j > 0 && numbers[j - 1] > numbers[j]; --j) {
-            const int swap = numbers[j];
-            numbers[j] = numbers[j - 1];
-            numbers[j - 1] = swap;
-        }
-    }
-    return count;
+void ChipPath(int number, char (&path)[sizeof Chip::path]) {
+    std::snprintf(path, sizeof path, "%s/%s%d", DEVICE_FOLDER, CHIP_PREFIX, number);
 }
 
-bool OpenByLabel(const char* label, const char* where, Chip& chip, Problem& problem) {
-    int numbers[MAX_CHIPS_LISTED * 4];
+// Appends ", gpiochipN \"label\"" (the first without the comma) while there is room.
+void AddChipText(char* out, size_t size, size_t& used, const Chip& chip) {
+    if (used >= size) return;
+    const int wrote =
+        std::snprintf(out + used, size - used, "%s%s \"%s\"", used == 0 ? "" : ", ", chip.name, chip.label);
+    if (wrote > 0) used += static_cast<size_t>(wrote);
+}
+
+bool OpenByLabel(const char* label, const char* where, int access, Chip& chip, Problem& problem) {
+    std::array<int, MAX_CHIPS> numbers{};
     const int count = ListChips(numbers);
     char seen[1024] = "";
-    size_t used = 0;
+    size_t seenUsed = 0;
+    char carriers[512] = "";
+    size_t carriersUsed = 0;
+    int matches = 0;
     char refused[sizeof Chip::path] = "";
+    char old[sizeof Chip::path] = "";
+    Chip found;
     for (int i = 0; i < count; ++i) {
         char path[sizeof Chip::path];
-        std::snprintf(path, sizeof path, "%s/%s%d", DEVICE_FOLDER, CHIP_PREFIX, numbers[i]);
-        if (!OpenAt(path, chip)) {
-            if ((errno == EACCES || errno == EPERM) && refused[0] == '\0') CopyText(refused, sizeof refused, path);
+        ChipPath(numbers[static_cast<size_t>(i)], path);
+        Chip candidate;
+        ChipFailure failure;
+        if (!OpenAt(path, access, candidate, failure)) {
+            if ((failure.error == EACCES || failure.error == EPERM) && refused[0] == '\0') CopyText(refused, sizeof refused, path);
+            if (failure.oldKernel && old[0] == '\0') CopyText(old, sizeof old, path);
             continue;
         }
-        if (std::strcmp(chip.label, label) == 0) return true;
-        if (used < sizeof seen && i < MAX_CHIPS_LISTED) {
-            const int wrote = std::snprintf(seen + used, sizeof seen - used, "%s%s \"%s\"", used == 0 ? "" : ", ",
-                                            chip.name, chip.label);
-            if (wrote > 0) used += static_cast<size_t>(wrote);
+        if (std::strcmp(candidate.label, label) != 0) {
+            if (i < MAX_CHIPS_LISTED) AddChipText(seen, sizeof seen, seenUsed, candidate);
+            CloseDescriptor(candidate.fd);
+            continue;
         }
-        CloseDescriptor(chip.fd);
+        ++matches;
+        AddChipText(carriers, sizeof carriers, carriersUsed, candidate);
+        if (matches == 1) {
+            found = candidate;
+        } else {
+            CloseDescriptor(candidate.fd);
+        }
     }
     chip = Chip{};
+    if (matches > 1) {
+        CloseDescriptor(found.fd);
+        return Fail(problem, ERROR_CHIP_NOT_FOUND,
+                    "%s: the label \"%s\" is carried by %d chips (%s), whose numbers may change at the next boot; "
+                    "name the chip by its name or path (/dev/%s) instead",
+                    where, label, matches, carriers, found.name);
+    }
+    if (matches == 1) {
+        chip = found;
+        return true;
+    }
+    if (old[0] != '\0') return OldKernelProblem(where, old, problem);
     if (refused[0] != '\0') return PermissionProblem(where, refused, problem);
     if (count == 0) {
         return Fail(problem, ERROR_CHIP_NOT_FOUND,
@@ -137,14 +196,32 @@ bool OpenByLabel(const char* label, const char* where, Chip& chip, Problem& prob
 
 }  // namespace
 
-bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem) {
-    if (wanted[0] == '/') return OpenByPath(wanted, wanted, where, chip, problem);
+int ListChips(std::array<int, MAX_CHIPS>& numbers) {
+    int count = 0;
+    DIR* folder = marlek_board::OpenFolder(DEVICE_FOLDER);
+    if (folder == nullptr) return 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (!IsChipName(entry->d_name) || std::strlen(entry->d_name) > 12) continue;
+        if (count == MAX_CHIPS) break;
+        numbers[static_cast<size_t>(count++)] = std::atoi(entry->d_name + std::strlen(CHIP_PREFIX));
+    }
+    closedir(folder);
+    for (int i = 1; i < count; ++i) {  // a handful at most: insertion sort
+        for (int j = i; j > 0 && numbers[static_cast<size_t>(j - 1)] > numbers[static_cast<size_t>(j)]; --j) {
+            std::swap(numbers[static_cast<size_t>(j)], numbers[static_cast<size_t>(j - 1)]);
+        }
+    }
+    return count;
+}
+
+bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem, int access) {
+    if (wanted[0] == '/') return OpenByPath(wanted, wanted, where, access, chip, problem);
     if (IsChipName(wanted)) {
         char path[sizeof Chip::path];
         std::snprintf(path, sizeof path, "%s/%.40s", DEVICE_FOLDER, wanted);
-        return OpenByPath(path, wanted, where, chip, problem);
+        return OpenByPath(path, wanted, where, access, chip, problem);
     }
-    return OpenByLabel(wanted, where, chip, problem);
+    return OpenByLabel(wanted, where, access, chip, problem);
 }
 
 bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem) {
@@ -176,7 +253,7 @@ bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine
     }
     return Fail(problem, ERROR_LINE_NOT_FOUND,
                 "%s: %s \"%s\" has no line named \"%s\"; correct the name, or give the line's offset (marlek-board "
-                "lists the lines)",
+                "--list lists the lines)",
                 where, chip.name, chip.label, wanted);
 }
 
@@ -186,6 +263,23 @@ void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t siz
                       chip.label);
     } else {
         std::snprintf(out, size, "line %u of %s \"%s\"", line.offset, chip.name, chip.label);
+    }
+}
+
+void DescribeUse(const gpio_v2_line_info& info, char* out, size_t size) {
+    const char* direction = "input";
+    if ((info.flags & GPIO_V2_LINE_FLAG_OUTPUT) != 0) {
+        direction = (info.flags & GPIO_V2_LINE_FLAG_OPEN_DRAIN) != 0    ? "output open-drain"
+                    : (info.flags & GPIO_V2_LINE_FLAG_OPEN_SOURCE) != 0 ? "output open-source"
+                                                                         : "output";
+    }
+    const char* activeLow = (info.flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) != 0 ? " active-low" : "";
+    if ((info.flags & GPIO_V2_LINE_FLAG_USED) == 0) {
+        std::snprintf(out, size, "%s%s, free", direction, activeLow);
+    } else if (info.consumer[0] == '\0') {
+        std::snprintf(out, size, "%s%s, in use by a consumer that gives no name", direction, activeLow);
+    } else {
+        std::snprintf(out, size, "%s%s, held by \"%.32s\"", direction, activeLow, info.consumer);
     }
 }
 

@@ -4,9 +4,12 @@
 #ifndef MARLEK_LINUX_GPIO_H
 #define MARLEK_LINUX_GPIO_H
 
+#include <array>
 #include <cstdint>
 
+#include <fcntl.h>
 #include <linux/gpio.h>
+#include <sys/types.h>
 
 #include "board_description.h"
 #include "problem.h"
@@ -15,8 +18,11 @@ namespace marlek_linux {
 
 inline constexpr const char* CONSUMER = "marlek";
 
+inline constexpr int MAX_CHIPS = 64;
+
 struct Chip {
     int fd = -1;
+    dev_t device = 0;  // tells two spellings of one chip apart from two chips
     char path[64] = "";
     char name[GPIO_MAX_NAME_SIZE] = "";
     char label[GPIO_MAX_NAME_SIZE] = "";
@@ -29,15 +35,26 @@ struct FoundLine {
     gpio_v2_line_info info{};
 };
 
-// Opens the chip the description names as wanted (a path, a name such as gpiochip2, or a
-// label). where begins the problem's text ("FILE:LINE: pin 3").
-bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem);
+// Opens the chip the description names as wanted (a path, a name such as
+// gpiochip2, or a label that one chip alone carries), read-write for requests
+// or read-only (access) for a look. where begins the problem's text
+// ("FILE:LINE: pin 3"). A path is opened only once it is known to be a GPIO
+// chip, and a kernel without the character device's v2 (before Linux 5.10)
+// is named as such.
+bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& problem, int access = O_RDWR);
+
+// The numbers N of the chips /dev/gpiochipN, in order; how many.
+int ListChips(std::array<int, MAX_CHIPS>& numbers);
 
 // Finds the line the description names as wanted (an offset or a line name) on the chip.
 bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem);
 
 // The line as "line 3 \"DIO3\" of gpiochip1 \"marlek-dio\"", for texts.
 void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size);
+
+// What the kernel says of a line's use: "input, free", "output open-drain,
+// held by \"other\"".
+void DescribeUse(const gpio_v2_line_info& info, char* out, size_t size);
 
 // A problem unless the line is free: held by another consumer, it is busy.
 bool CheckLineFree(const Chip& chip, const FoundLine& line, const char* where, Problem& problem);

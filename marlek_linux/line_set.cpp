@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "descriptors.h"
+#include "devices.h"
 
 namespace marlek_linux {
 
@@ -23,12 +24,11 @@ void ReleaseSet(LineSet& set) {
     set = LineSet{};
 }
 
-bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf where, LineSet& set,
-                  Problem& problem) {
+bool ResolveLines(const char* path, const LineEntry* entries, int count, LineSet& set, Problem& problem) {
     set = LineSet{};
     for (int i = 0; i < count; ++i) {
         char here[PATH_TEXT_SIZE + 64];
-        where(path, entries[i], i, here, sizeof here);
+        EntryWhere(path, entries[i], here, sizeof here);
         Chip chip;
         if (!OpenChip(entries[i].chip, here, chip, problem)) {
             ReleaseSet(set);
@@ -36,9 +36,7 @@ bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf
         }
         LineGroup* group = nullptr;
         for (int g = 0; g < set.groupCount; ++g) {
-            if (std::strcmp(set.groups[static_cast<size_t>(g)].chip.name, chip.name) == 0) {
-                group = &set.groups[static_cast<size_t>(g)];
-            }
+            if (set.groups[static_cast<size_t>(g)].chip.device == chip.device) group = &set.groups[static_cast<size_t>(g)];
         }
         if (group != nullptr) {
             CloseDescriptor(chip.fd);
@@ -47,21 +45,8 @@ bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf
             group->chip = chip;
         }
         FoundLine line;
-        if (!FindLine(group->chip, entries[i].line, here, line, problem)) {
-            ReleaseSet(set);
-            return false;
-        }
-        for (int j = 0; j < group->count; ++j) {
-            if (group->lines[static_cast<size_t>(j)].offset != line.offset) continue;
-            const LineEntry& other = entries[group->member[static_cast<size_t>(j)]];
-            char described[160];
-            DescribeLine(group->chip, line, described, sizeof described);
-            Fail(problem, ERROR_DESCRIPTION, "%s: %s is named on line %d already; give each its own line", here,
-                 described, other.sourceLine);
-            ReleaseSet(set);
-            return false;
-        }
-        if (!CheckLineFree(group->chip, line, here, problem)) {
+        if (!FindLine(group->chip, entries[i].line, here, line, problem) ||
+            !CheckLineFree(group->chip, line, here, problem)) {
             ReleaseSet(set);
             return false;
         }
@@ -70,6 +55,85 @@ bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf
         ++group->count;
     }
     return true;
+}
+
+namespace {
+
+// A described line as the kernel knows it, or a tty by its device.
+struct Resolved {
+    const LineEntry* entry = nullptr;
+    dev_t device = 0;
+    uint32_t offset = 0;
+    char described[160] = "";
+};
+
+struct ResolvedTty {
+    int pair = 0;
+    int port = 0;
+    dev_t device = 0;
+};
+
+}  // namespace
+
+int FindSharedLines(const Description& description, ProblemReport report, void* context) {
+    std::array<const LineEntry*, MAX_DESCRIBED_LINES> entries{};
+    const int count = DescribedLines(description, entries);
+    static std::array<Resolved, MAX_DESCRIBED_LINES> lines;
+    int found = 0;
+    int problems = 0;
+    Problem problem;
+    for (int i = 0; i < count; ++i) {
+        const LineEntry& entry = *entries[static_cast<size_t>(i)];
+        Chip chip;
+        FoundLine line;
+        if (!OpenChip(entry.chip, "", chip, problem, O_RDONLY)) continue;  // its own call says why
+        const bool known = FindLine(chip, entry.line, "", line, problem);
+        if (known) {
+            Resolved& here = lines[static_cast<size_t>(found++)];
+            here = Resolved{&entry, chip.device, line.offset, ""};
+            DescribeLine(chip, line, here.described, sizeof here.described);
+        }
+        CloseDescriptor(chip.fd);
+        if (!known) continue;
+        const Resolved& here = lines[static_cast<size_t>(found - 1)];
+        for (int j = 0; j < found - 1; ++j) {
+            const Resolved& other = lines[static_cast<size_t>(j)];
+            if (other.device != here.device || other.offset != here.offset) continue;
+            char where[PATH_TEXT_SIZE + 64];
+            EntryWhere(description.path, entry, where, sizeof where);
+            Fail(problem, ERROR_DESCRIPTION, "%s: %s is named for %s on line %d already; give each thing its own line",
+                 where, here.described, other.entry->role, other.entry->sourceLine);
+            report(problem, context);
+            ++problems;
+            break;
+        }
+    }
+    std::array<ResolvedTty, marlek_board::SERIAL_PAIR_COUNT * PAIR_PORTS> ttys{};
+    int ttyCount = 0;
+    for (int pair = 0; pair < marlek_board::SERIAL_PAIR_COUNT; ++pair) {
+        const PairEntry& entry = description.pairs[static_cast<size_t>(pair)];
+        for (int port = 0; port < PAIR_PORTS; ++port) {
+            const char* tty = entry.tty[static_cast<size_t>(port)].data();
+            DeviceCheck check;
+            if (tty[0] == '\0' || !CheckDevice(tty, DeviceKind::Tty, check)) continue;
+            for (int j = 0; j < ttyCount; ++j) {
+                const ResolvedTty& other = ttys[static_cast<size_t>(j)];
+                if (other.device != check.device) continue;
+                const PairEntry& otherEntry = description.pairs[static_cast<size_t>(other.pair)];
+                Fail(problem, ERROR_DESCRIPTION,
+                     "%s:%d: %s tty%d: %s is the tty that %s tty%d names on line %d already (%s); give each port "
+                     "its own tty",
+                     description.path, entry.ttyLine[static_cast<size_t>(port)], PairEntryName(pair), port + 1, tty,
+                     PairEntryName(other.pair), other.port + 1, otherEntry.ttyLine[static_cast<size_t>(other.port)],
+                     otherEntry.tty[static_cast<size_t>(other.port)].data());
+                report(problem, context);
+                ++problems;
+                break;
+            }
+            ttys[static_cast<size_t>(ttyCount++)] = ResolvedTty{pair, port, check.device};
+        }
+    }
+    return problems;
 }
 
 bool RequestSet(LineSet& set, ConfigureGroup configure, const void* context, const char* where, Problem& problem) {

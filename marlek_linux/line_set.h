@@ -25,14 +25,19 @@ struct LineSet {
     std::array<LineGroup, MAX_SET_LINES> groups{};
 };
 
-// The text that begins a problem with line i of a set (PinWhere and the like).
-using WhereOf = void (*)(const char* path, const LineEntry& entry, int index, char* out, size_t size);
+// Finds the lines on their chips and checks that each is free. The chips stay
+// open for the request; on failure nothing is. path is the description's.
+bool ResolveLines(const char* path, const LineEntry* entries, int count, LineSet& set, Problem& problem);
 
-// Finds the lines on their chips, checks that no line is named twice and that
-// each is free. The chips stay open for the request; on failure nothing is.
-// path is the description's.
-bool ResolveLines(const char* path, const LineEntry* entries, int count, WhereOf where, LineSet& set,
-                  Problem& problem);
+// Every line the description names (the pins, the LED's line, both pairs'
+// mode lines) found as the kernel resolves it, its chip's device and its
+// offset, whatever the spelling (an offset or a name, a label, a name or a
+// path); and every tty it names, by its device. Each two entries that are one
+// line, or one tty, are a problem (code 9) for report. A line or tty that
+// cannot be found is left to the call that needs it. The library and
+// marlek-board both judge a description by this. The number of problems.
+using ProblemReport = void (*)(const Problem& problem, void* context);
+int FindSharedLines(const Description& description, ProblemReport report, void* context);
 
 // Requests each group's lines with the configuration that configure gives it,
 // then closes the chips. All or nothing: on failure no line stays requested.

@@ -20,6 +20,7 @@
 #include "board_rules.h"
 #include "descriptors.h"
 #include "error_record.h"
+#include "led_class.h"
 #include "line_set.h"
 #include "marlek_lib.h"
 #include "problem.h"
@@ -42,8 +43,6 @@ using marlek_board::PIN_COUNT;
 using marlek_board::PinDrive;
 using marlek_board::SerialMode;
 
-constexpr const char* LED_CLASS_FOLDER = "/sys/class/leds";
-
 struct DigitalIo {
     bool open = false;
     LineSet pins;
@@ -62,6 +61,7 @@ struct Library {
     std::array<LineSet, marlek_board::SERIAL_PAIR_COUNT> modeLines{};
     std::array<bool, marlek_board::SERIAL_PAIR_COUNT> modeLinesHeld{};
     bool ledLineHeld = false;
+    bool linesApart = false;  // no two entries are one line or one tty
     marlek_board::ErrorRecord lastError;
     Problem problem;
 };
@@ -72,16 +72,29 @@ LibStatus Report(const Problem& problem) {
     return marlek_board::RecordError(library.lastError, problem.code, "%s", problem.detail);
 }
 
-// The description, read once for the run; a run that could not read it tries
-// again on its next call, so that the file can be mended meanwhile.
+void KeepFirstProblem(const Problem& found, void* context) {
+    Problem& problem = *static_cast<Problem*>(context);
+    if (problem.code == 0) problem = found;
+}
+
+// The description, read once for the run, and checked against the kernel
+// once before its first line or tty is used: no two of its entries may be
+// one line or one tty, however each is spelled. A run that could not read it,
+// or whose check failed, tries again on its next call, so that the file can
+// be mended meanwhile.
 bool Described(Problem& problem) {
-    if (library.described) return true;
-    char (&text)[PROBLEM_SIZE] = problem.detail;
-    if (!LoadDescription(DescriptionPath(), library.description, text)) {
-        problem.code = ERROR_DESCRIPTION;
-        return false;
+    if (!library.described) {
+        static char text[PROBLEM_SIZE];
+        if (!LoadDescription(DescriptionPath(), DescriptionOrigin(), library.description, text)) {
+            return Fail(problem, ERROR_DESCRIPTION, "%s", text);
+        }
+        library.described = true;
     }
-    library.described = true;
+    if (!library.linesApart) {
+        problem.code = 0;
+        if (FindSharedLines(library.description, KeepFirstProblem, &problem) > 0) return false;
+        library.linesApart = true;
+    }
     return true;
 }
 
@@ -173,7 +186,7 @@ bool OpenDio(Problem& problem) {
                     FORMAT_PAGE);
     }
     DigitalIo& dio = library.dio;
-    if (!ResolveLines(description.path, description.pins.data(), PIN_COUNT, PinWhere, dio.pins, problem)) return false;
+    if (!ResolveLines(description.path, description.pins.data(), PIN_COUNT, dio.pins, problem)) return false;
     char where[PATH_TEXT_SIZE + 32];
     std::snprintf(where, sizeof where, "%s: the pins", description.path);
     if (!RequestSet(dio.pins, ConfigureAsTheyAre, nullptr, where, problem)) return false;
@@ -300,10 +313,10 @@ void ConfigureOutputs(const LineGroup& group, gpio_v2_line_config& config, const
 // Sets held lines to values (bit i: line i of the set), requesting them as
 // outputs on their first use. what names them in texts ("UART 1 and 2's mode
 // lines"), mode what they are set for.
-bool SetHeldLines(LineSet& set, bool& held, const LineEntry* entries, int count, WhereOf where, uint32_t values,
-                  bool activeLow, const char* what, const char* mode, Problem& problem) {
+bool SetHeldLines(LineSet& set, bool& held, const LineEntry* entries, int count, uint32_t values, bool activeLow,
+                  const char* what, const char* mode, Problem& problem) {
     if (!held) {
-        if (!ResolveLines(library.description.path, entries, count, where, set, problem)) return false;
+        if (!ResolveLines(library.description.path, entries, count, set, problem)) return false;
         const OutputValues context{values, activeLow};
         char here[PATH_TEXT_SIZE + 64];
         std::snprintf(here, sizeof here, "%s: %s", library.description.path, what);
@@ -324,62 +337,18 @@ bool SetHeldLines(LineSet& set, bool& held, const LineEntry* entries, int count,
     return true;
 }
 
-bool WriteLedClass(const char* name, bool on, Problem& problem) {
-    char path[LED_NAME_SIZE + 64];
-    std::snprintf(path, sizeof path, "%s/%s/max_brightness", LED_CLASS_FOLDER, name);
-    unsigned long maximum = 1;
-    int fd = OpenDescriptor(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return Fail(problem, ERROR_LED_FAILED,
-                        "%s:%d: the LED: no LED \"%s\" in %s; correct the name (ls %s lists them)",
-                        library.description.path, library.description.led.sourceLine, name, LED_CLASS_FOLDER,
-                        LED_CLASS_FOLDER);
-        }
-        return Fail(problem, ERROR_LED_FAILED, "cannot read %s: %s", path, std::strerror(errno));
-    }
-    char text[32] = "";
-    const ssize_t got = read(fd, text, sizeof text - 1);
-    CloseDescriptor(fd);
-    if (got > 0) {
-        text[got] = '\0';
-        maximum = std::strtoul(text, nullptr, 10);
-        if (maximum == 0) maximum = 1;
-    }
-    std::snprintf(path, sizeof path, "%s/%s/brightness", LED_CLASS_FOLDER, name);
-    fd = OpenDescriptor(path, O_WRONLY | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == EACCES || errno == EPERM) {
-            return Fail(problem, ERROR_PERMISSION,
-                        "cannot write %s: Permission denied; give the user write access to it (a udev rule can), "
-                        "or run as root",
-                        path);
-        }
-        return Fail(problem, ERROR_LED_FAILED, "cannot open %s: %s", path, std::strerror(errno));
-    }
-    char value[32];
-    const int length = std::snprintf(value, sizeof value, "%lu\n", on ? maximum : 0ul);
-    ssize_t wrote = -1;
-    do {
-        wrote = write(fd, value, static_cast<size_t>(length));
-    } while (wrote < 0 && errno == EINTR);
-    const int error = errno;
-    CloseDescriptor(fd);
-    if (wrote != length) {
-        return Fail(problem, ERROR_LED_FAILED, "cannot write %s: %s", path,
-                    wrote < 0 ? std::strerror(error) : "short write");
-    }
-    return true;
-}
-
 bool SetLed(bool on, Problem& problem) {
     if (!Described(problem)) return false;
     const LedEntry& led = library.description.led;
     switch (led.kind) {
-        case LedKind::Class: return WriteLedClass(led.className, on, problem);
+        case LedKind::Class: {
+            char where[PATH_TEXT_SIZE + 32];
+            std::snprintf(where, sizeof where, "%s:%d: the LED", library.description.path, led.sourceLine);
+            return WriteLed(led.className, where, on, problem);
+        }
         case LedKind::Line:
-            return SetHeldLines(library.ledLine, library.ledLineHeld, &led.line, 1, LedWhere, on ? 1u : 0u,
-                                led.line.activeLow, "the LED's line", on ? "on" : "off", problem);
+            return SetHeldLines(library.ledLine, library.ledLineHeld, &led.line, 1, on ? 1u : 0u, led.line.activeLow,
+                                "the LED's line", on ? "on" : "off", problem);
         case LedKind::None: break;
     }
     return Fail(problem, ERROR_NOT_DESCRIBED,
@@ -392,11 +361,12 @@ bool SetLed(bool on, Problem& problem) {
 __attribute__((format(printf, 2, 3)))
 #endif
 void AddToProblem(Problem& problem, const char* format, ...) {
-    const size_t used = std::strlen(problem.detail);
+    static char addition[PATH_TEXT_SIZE + 128];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(problem.detail + used, sizeof problem.detail - used, format, args);
+    std::vsnprintf(addition, sizeof addition, format, args);
     va_end(args);
+    marlek_board::RecordError(problem, problem.code, "%s%s", problem.detail, addition);
 }
 
 // The pair's mode lines first, then the kernel's mode of each port it names.
@@ -418,7 +388,7 @@ bool SetSerialMode(int pair, SerialMode mode, Problem& problem) {
         const uint8_t values = entry.values[static_cast<size_t>(ModeIndex(mode))];
         if (!SetHeldLines(library.modeLines[static_cast<size_t>(pair)],
                           library.modeLinesHeld[static_cast<size_t>(pair)], entry.lines.data(), entry.lineCount,
-                          ModeLineWhere, values, false, what, modeName, problem)) {
+                          values, false, what, modeName, problem)) {
             return false;
         }
     }

@@ -49,10 +49,41 @@ TEST(BoardDescription, ReadsEveryKindOfEntry) {
     EXPECT_STREQ(d.pairs[1].tty[1].data(), "/dev/ttyS1");
     EXPECT_EQ(d.pairs[1].delayAfterSend, 20u);
 
-    ASSERT_TRUE(Parse("led class marlek:user\r\n", d, problem)) << problem;
+    // Saved on Windows: a byte order mark, CR LF line ends, a last line of
+    // 1024 characters before its CR.
+    const std::string longComment = "#" + std::string(1023, 'c');
+    ASSERT_TRUE(Parse("\xef\xbb\xbfled class marlek:user\r\n" + longComment + "\r\n", d, problem)) << problem;
     EXPECT_EQ(d.led.kind, LedKind::Class);
     EXPECT_STREQ(d.led.className, "marlek:user");
     EXPECT_FALSE(d.anyPin);
+
+    // Nothing described is no fault of the file: each call that needs a part
+    // says that it is not described.
+    for (const char* empty : {"", "# only a comment\n", "\xef\xbb\xbf\r\n"}) {
+        ASSERT_TRUE(Parse(empty, d, problem)) << problem;
+        EXPECT_FALSE(d.anyPin);
+        EXPECT_EQ(d.led.kind, LedKind::None);
+        EXPECT_FALSE(PairDescribed(d.pairs[0]) || PairDescribed(d.pairs[1]));
+    }
+}
+
+// Every malformed line is found, each with its own line number; what spans
+// lines is left until the lines are mended.
+TEST(BoardDescription, ListsEveryProblem) {
+    static Description d;
+    std::string all;
+    char first[PROBLEM_SIZE];
+    const std::string text = "pin 9 a 0\nled\nled class x\nuart12 rs232 0\nbogus\n";
+    const ProblemSink collect = [](const char* problem, void* context) {
+        *static_cast<std::string*>(context) += std::string(problem) + "\n";
+    };
+    EXPECT_FALSE(ParseDescription("b.conf", text.data(), text.size(), d, first, collect, &all));
+    EXPECT_STREQ(first, "b.conf:1: \"9\" is not a pin: the pins are 0 to 7");
+    EXPECT_EQ(all,
+              "b.conf:1: \"9\" is not a pin: the pins are 0 to 7\n"
+              "b.conf:2: expected 'led class NAME' or 'led line CHIP LINE [active-low]'\n"
+              "b.conf:5: unknown entry \"bogus\"; an entry begins with pin, led, uart12 or uart34 (see "
+              "marlek-board.conf(5))\n");
 }
 
 TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
@@ -60,8 +91,6 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         std::string text;
         const char* problem;
     } cases[] = {
-        {"", "board.conf: describes nothing"},
-        {"# only a comment\n", "board.conf: describes nothing"},
         {"pins 0 a b\n", "board.conf:1: unknown entry \"pins\""},
         {"pin 8 chip 1\n", "board.conf:1: \"8\" is not a pin: the pins are 0 to 7"},
         {"pin 01 chip 1\n", "\"01\" is not a pin"},
@@ -93,9 +122,19 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         {"uart12 tty1 ttyS0\nuart12 rs485-delays 1\n", "expected 'uart12 rs485-delays BEFORE AFTER'"},
         {"uart34 rs485-delays 1 1\n", "board.conf:1: uart34 rs485-delays is given but uart34 names no tty"},
         {"pin 0 a b c d e f g h i\n", "board.conf:1: too many words"},
-        {PINS + "led line marlek-dio DIO3\n", "board.conf:9: line DIO3 of marlek-dio is named on line 4 already"},
+        {PINS + "led line marlek-dio DIO3\n",
+         "board.conf:9: the LED: line DIO3 of marlek-dio is named for pin 3 on line 4 already"},
         {"uart12 line c 1\nuart12 line c 1\nuart12 rs232 0 0\nuart12 rs485 0 1\nuart12 rs422 1 0\n",
-         "board.conf:2: line 1 of c is named on line 1 already"},
+         "board.conf:2: uart12 mode line 2: line 1 of c is named for uart12 mode line 1 on line 1 already"},
+        {PINS + PAIR + "uart34 line marlek-dio 6\nuart34 rs232 0\nuart34 rs485 0\nuart34 rs422 1\n",
+         "board.conf:14: uart34 mode line 1: line 6 of marlek-dio is named for pin 6 on line 7 already"},
+        {"uart12 tty1 ttyS1\nuart34 tty2 /dev/ttyS1\n",
+         "board.conf:2: uart34 tty2: /dev/ttyS1 is named for uart12 tty1 on line 1 already"},
+        {"uart12 tty1 ttyS1\nuart12 tty2 ttyS1\n", "board.conf:2: uart12 tty2: /dev/ttyS1 is named for uart12 tty1"},
+        {"led class " + std::string(128, 'n') + "\n", "the LED name \"nnnn"},
+        {"led class a\rb\n", "board.conf:1: the line holds a carriage return (\\r) before its end"},
+        {"led class a\r\r\n", "board.conf:1: the line holds a carriage return"},
+        {"\xef\xbb\xbf\xef\xbb\xbfled class a\n", "board.conf:1: unknown entry \"\xef\xbb\xbfled\""},  // one mark only
         {"led class a\n" + std::string(1100, '#') + "\n", "board.conf:2: the line is longer than 1024 characters"},
         {std::string("led class a\0b\n", 14), "board.conf:1: the line holds a NUL byte"},
     };
