@@ -99,8 +99,8 @@ bool OldKernelProblem(const char* where, const char* path, Problem& problem) {
     utsname system{};
     if (uname(&system) != 0) CopyText(system.release, sizeof system.release, "unknown");
     return Fail(problem, ERROR_GPIO_FAILED,
-                "%s: %s answers only the first GPIO character device interface: this kernel (%s) is older than "
-                "Linux 5.10, which brought the v2 interface that the board library needs; run Linux 5.10 or later",
+                "%s: %s answers only the first GPIO character device interface, not its v2, which came in Linux "
+                "5.10 and which the board library needs (this kernel: %s); run Linux 5.10 or later",
                 where, path, system.release);
 }
 

@@ -297,8 +297,8 @@ void DraftPins(std::FILE* out, const System& system) {
 }
 
 void DraftLed(std::FILE* out, const System& system) {
-    LineTo(out, "# The user LED of userled: an LED class device of %s, or a GPIO line,", LED_CLASS_FOLDER);
-    LineTo(out, "# lit when high, or when low with active-low.");
+    LineTo(out, "# The user LED of userled: an LED class device of %s, or a", LED_CLASS_FOLDER);
+    LineTo(out, "# GPIO line, lit when high, or when low with active-low.");
     int users = 0;
     int user = -1;
     for (int i = 0; i < system.ledCount; ++i) {

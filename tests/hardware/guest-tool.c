@@ -1,4 +1,4 @@
-/* The guest's helper, built static on the host, one program with five commands:
+/* The guest's helper, built static on the host, one program with six commands:
  *   led NAME MAX LOG   creates the uleds LED NAME and appends to LOG, one line
  *                      each, every brightness the kernel hands back; runs until
  *                      killed. LOG appears, empty, once the LED is there.
@@ -10,7 +10,10 @@
  *                      then, 1 if no process has it as standard input, 2 if
  *                      the time ran out.
  *   rs485 TTY          prints the tty's RS-485 settings as the kernel reads
- *                      them: "enabled 1 rts-on-send 1 delays 0 0". */
+ *                      them: "enabled 1 rts-on-send 1 delays 0 0".
+ *   rs485-set TTY FLAGS BEFORE AFTER
+ *                      sets them as another owner of the port would, and
+ *                      prints the flags the kernel reads back: "flags 0x5". */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -151,6 +154,20 @@ static int idle(int fd, int seconds) {
     return 2;
 }
 
+static int rs485_set(const char *tty, const char *flags, const char *before, const char *after) {
+    int fd = open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct serial_rs485 settings;
+    if (fd < 0) return die(tty);
+    memset(&settings, 0, sizeof settings);
+    settings.flags = (unsigned)strtoul(flags, NULL, 0);
+    settings.delay_rts_before_send = (unsigned)strtoul(before, NULL, 10);
+    settings.delay_rts_after_send = (unsigned)strtoul(after, NULL, 10);
+    if (ioctl(fd, TIOCSRS485, &settings) != 0 || ioctl(fd, TIOCGRS485, &settings) != 0) return die("TIOCSRS485");
+    printf("flags 0x%x\n", settings.flags);
+    close(fd);
+    return 0;
+}
+
 static int rs485(const char *tty) {
     int fd = open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK);
     struct serial_rs485 settings;
@@ -170,7 +187,8 @@ int main(int argc, char **argv) {
     if (argc >= 4 && !strcmp(argv[1], "as-user")) return as_user(argv[2], argv + 3);
     if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3 && !strcmp(argv[1], "rs485")) return rs485(argv[2]);
+    if (argc == 6 && !strcmp(argv[1], "rs485-set")) return rs485_set(argv[2], argv[3], argv[4], argv[5]);
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS"
-                    " | rs485 TTY\n");
+                    " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER\n");
     return 2;
 }

@@ -3,7 +3,7 @@
 The command, the setup lines and the checks are guest shell lines, with the
 four programs and marlek-board on PATH and the helpers of guest/fixture.sh
 (chip_device, sim_dir, line_value, bank_values, set_pull, set_pulls, line_info,
-chip_label, led_brightness, led_log, as_user) defined."""
+chip_label, led_brightness, led_log, as_user, extra_chip) defined."""
 from dataclasses import dataclass, field
 
 
@@ -21,6 +21,12 @@ class Case:
     env: dict = field(default_factory=dict)
     stderr: str = None           # None: not compared, shown when the case fails
     arch: str = "amd64"          # the guest: amd64 with the fixture, or arm64 without one
+
+
+# The environment of a program with the preloaded stand-in of guest-shim.c in
+# one of its modes: old-kernel, take-lines, low-fds.
+def shim(mode):
+    return {"LD_PRELOAD": "/opt/marlek/shim/guest-shim.so", "MARLEK_SHIM": mode}
 
 
 # The environment of a program on the simulated board library in memory.

@@ -6,6 +6,7 @@ from uartmode import MODE_PROMPT, changed, uartmode
 
 BOARD_PATH = "/tmp/case/board.conf"
 PL011 = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 2 3\n"
+LONG_DELAYS = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 150 1000\n"
 
 
 def kernel_mode(enabled, delays="2 3"):
@@ -33,4 +34,28 @@ CASES = [
                   "(TIOCSRS485: Inappropriate ioctl for device); the pair has no mode lines\n"
                   "\nPORTS 3 & 4 are not changed to 1 Mode\nEnter to continue\n\n", changed(2, 0)),
          board="uart34 tty1 /dev/ttyS0\n", arch="arm64"),
+    # Delays the driver cannot take (Linux 6.1 allows 100 ms at most): the
+    # switch is refused and the port set back as it was; marlek-board says so.
+    Case("pl011_delays_refused", "uartmode",
+         ["5\n1\n1\n\n", ("guest-tool rs485 /dev/ttyAMA0 | cut -d' ' -f1,2", "enabled 0"), "q\n"],
+         uartmode(MODE_PROMPT + "MarlekSerialConfig error: serial port mode not switched "
+                  f"{BOARD_PATH}:1: uart12 tty1: the driver of /dev/ttyAMA0 took RS-485 but reads back RS-485 on, RTS "
+                  "high on send, delays 100 and 100 ms; the port was set back as it was; the pair has no mode lines\n"
+                  "\nPORTS 1 & 2 are not changed to 1 Mode\nEnter to continue\n\n"),
+         board=LONG_DELAYS, arch="arm64"),
+    Case("pl011_delays_check", "marlek-board", stdout=(
+        f"board description {BOARD_PATH}\npins     not described: the digital I/O cannot be opened\n"
+        "led      not described: userled cannot switch it\nuart12   tty1 /dev/ttyAMA0: RS-485 off\n"
+        f"uart12   problem: serial port mode not switched: {BOARD_PATH}:1: uart12 tty1: the driver of /dev/ttyAMA0 "
+        "does not take RS-485 delays of 150 and 1000 ms: it makes them 100 and 100 ms; give delays it takes (Linux "
+        "6.1 allows at most 100 ms, some drivers none); the port was set back as it was\n"
+        "uart34   not described: uartmode cannot switch UART 3 and 4\n"), status=1, board=LONG_DELAYS,
+        checks=[("guest-tool rs485 /dev/ttyAMA0 | cut -d' ' -f1,2", "enabled 0")], arch="arm64"),
+    # The library owns the whole setting: another owner's RTS after send and
+    # delays give way to its own, and RS-232 leaves nothing set.
+    Case("pl011_owns_the_setting", "uartmode",
+         ["5\n1\n1\n", kernel_mode(1), "1\n0\n", ("guest-tool rs485 /dev/ttyAMA0", "enabled 0 rts-on-send 0 delays 0 0"),
+          "q\n"],
+         uartmode(changed(1, 1), changed(1, 0)), board=PL011, setup=["guest-tool rs485-set /dev/ttyAMA0 0x5 7 7"],
+         arch="arm64"),
 ]

@@ -34,6 +34,7 @@ fixture_remove() {
         wait "$(cat $FIXTURE/led.pid)" 2>/dev/null
     fi
     rm -rf $FIXTURE
+    extra_remove
     [ -d $SIM_CONFIG ] || return 0
     echo 0 > $SIM_CONFIG/live
     rmdir $SIM_CONFIG/bank*/line*/hog 2>/dev/null
@@ -59,6 +60,21 @@ fixture_create() {
     guest-tool led $LED_NAME $LED_MAX $FIXTURE/led.log &
     echo $! > $FIXTURE/led.pid
     wait_for $FIXTURE/led.log
+}
+
+# A third chip of 8 unnamed lines with the label given, on a device of its
+# own that fixture_remove removes again: extra_chip LABEL prints its /dev path.
+EXTRA_CONFIG=/sys/kernel/config/gpio-sim/extra
+extra_chip() {
+    mkdir -p $EXTRA_CONFIG/bank0 && echo "$1" > $EXTRA_CONFIG/bank0/label && echo 8 > $EXTRA_CONFIG/bank0/num_lines &&
+        echo 1 > $EXTRA_CONFIG/live || return 1
+    chip=/dev/$(cat $EXTRA_CONFIG/bank0/chip_name)
+    wait_for "$chip" && echo "$chip"
+}
+extra_remove() {
+    [ -d $EXTRA_CONFIG ] || return 0
+    echo 0 > $EXTRA_CONFIG/live
+    rmdir $EXTRA_CONFIG/bank0 $EXTRA_CONFIG
 }
 
 # The helpers for the cases.
