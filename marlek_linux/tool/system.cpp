@@ -213,7 +213,7 @@ bool IsWord(const char* text) {
 
 struct System {
     int chipCount = 0;
-    char chips[MAX_CHIPS][2 * GPIO_MAX_NAME_SIZE + 32] = {};  // "gpiochip0 \"marlek-dio\", 8 lines"
+    char chips[MAX_CHIPS][2 * GPIO_MAX_NAME_SIZE + 160] = {};  // "gpiochip0 \"marlek-dio\", 8 lines"
     int guessCount = 0;
     PinGuess guesses[MAX_GUESSES];
     int ledCount = 0;
@@ -241,7 +241,12 @@ void ScanChips(System& system) {
         char path[64];
         std::snprintf(path, sizeof path, "/dev/gpiochip%d", numbers[static_cast<size_t>(i)]);
         Problem problem;
-        if (!OpenChip(path, path, chips[opened], problem, O_RDONLY)) continue;
+        if (!OpenChip(path, path, chips[opened], problem, O_RDONLY)) {
+            std::snprintf(system.chips[system.chipCount++], sizeof system.chips[0],
+                          "%s: cannot be opened (%s); draft again as a user who may open it", path,
+                          ErrorText(problem.code));
+            continue;
+        }
         std::memcpy(labels[opened], chips[opened].label, sizeof labels[opened]);
         ++opened;
     }

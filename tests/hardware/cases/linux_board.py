@@ -345,6 +345,9 @@ CASES = [
     # A starting description: the pins and the LED guessed from their names,
     # the rest to complete; completed, it is accepted.
     Case("draft", "marlek-board --draft /tmp/case/draft.conf && cat /tmp/case/draft.conf", stdout=DRAFT, stderr=""),
+    Case("draft_not_for_the_user", "as_user 1000 marlek-board --draft | grep gpiochip", stdout="".join(
+        f"#   /dev/gpiochip{n}: cannot be opened (permission denied); draft again as a user who may open it\n"
+        for n in range(2))),
     Case("draft_completed", "marlek-board --draft draft.conf && printf '%s' '" + MODE_LINES + "' >> draft.conf && "
          "marlek-board draft.conf > /dev/null && echo accepted", stdout="accepted\n", stderr=""),
 
