@@ -118,6 +118,10 @@ bool LedWritable(const char* name, Problem& problem) {
     return Fail(problem, ERROR_LED_FAILED, "cannot write %s: %s", path, std::strerror(errno));
 }
 
+int CompareNames(const void* a, const void* b) {
+    return std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
+}
+
 int ListLeds(char (&names)[MAX_LEDS][LED_NAME_SIZE]) {
     DIR* folder = marlek_board::OpenFolder(LED_CLASS_FOLDER);
     if (folder == nullptr) return HasLedClass() ? 0 : -1;
@@ -128,14 +132,7 @@ int ListLeds(char (&names)[MAX_LEDS][LED_NAME_SIZE]) {
         ++count;
     }
     closedir(folder);
-    for (int i = 1; i < count; ++i) {
-        for (int j = i; j > 0 && std::strcmp(names[j - 1], names[j]) > 0; --j) {
-            char swap[LED_NAME_SIZE];
-            std::memcpy(swap, names[j], sizeof swap);
-            std::memcpy(names[j], names[j - 1], sizeof swap);
-            std::memcpy(names[j - 1], swap, sizeof swap);
-        }
-    }
+    std::qsort(names, static_cast<size_t>(count), sizeof names[0], CompareNames);
     return count;
 }
 

@@ -23,6 +23,9 @@ bool WriteLed(const char* name, const char* where, bool on, Problem& problem);
 // A problem unless the user may write the LED's brightness.
 bool LedWritable(const char* name, Problem& problem);
 
+// qsort(3)'s order of names held in arrays of char.
+int CompareNames(const void* a, const void* b);
+
 // The names of the system's LED class devices, in order; how many, or -1
 // when the system has no LED class.
 int ListLeds(char (&names)[MAX_LEDS][LED_NAME_SIZE]);

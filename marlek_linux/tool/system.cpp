@@ -65,14 +65,7 @@ int ListPorts(Port (&ports)[MAX_PORTS]) {
         ++count;
     }
     closedir(folder);
-    for (int i = 1; i < count; ++i) {
-        for (int j = i; j > 0 && std::strcmp(names[j - 1], names[j]) > 0; --j) {
-            char swap[PORT_NAME_SIZE];
-            std::memcpy(swap, names[j], sizeof swap);
-            std::memcpy(names[j], names[j - 1], sizeof swap);
-            std::memcpy(names[j - 1], swap, sizeof swap);
-        }
-    }
+    std::qsort(names, static_cast<size_t>(count), sizeof names[0], CompareNames);
     for (int i = 0; i < count; ++i) {
         Port& port = ports[i];
         port = Port{};
