@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "com_port_menu.h"
+#include "command_line.h"
 #include "console.h"
 #include "marlek_lib.h"
 
@@ -88,9 +89,12 @@ constexpr std::array<const char*, 2> MENU_ITEMS{
 };
 constexpr std::array<MenuOperation, 2> MENU_OPERATIONS{SelectUarts1And2, SelectUarts3And4};
 
+constexpr ProgramAbout UARTMODE{"uartmode", "Switches the serial port pairs between RS-232, RS-485 and RS-422."};
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const std::optional<int> status = AnswerCommandLine(UARTMODE, argc, argv)) return *status;
     LineBuffer line{};  // the first port number, then each menu choice
     const std::optional<int32_t> first = AskFirstComPort("Enter first COM port number:\n", line);
     if (!first) return 0;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "com_port_menu.h"
+#include "command_line.h"
 #include "console.h"
 #include "marlek_lib.h"
 
@@ -34,9 +35,12 @@ OperationEnd SelectUserLed() {
 constexpr std::array<const char*, 1> MENU_ITEMS{"1. Select USER LED\n"};
 constexpr std::array<MenuOperation, 1> MENU_OPERATIONS{SelectUserLed};
 
+constexpr ProgramAbout USERLED{"userled", "Switches the user LED of the board on or off."};
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const std::optional<int> status = AnswerCommandLine(USERLED, argc, argv)) return *status;
     LineBuffer line{};  // the port number, then each menu choice
     const std::optional<int32_t> port = AskFirstComPort("Enter the first COM Port number:\n", line);
     if (!port) return 0;

@@ -2,7 +2,9 @@
 // for all pins or naming one pin.
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
+#include "command_line.h"
 #include "console.h"
 #include "dio_frame.h"
 #include "marlek_lib.h"
@@ -68,6 +70,11 @@ constexpr DioMenu PINDRIVE_MENU{
     {AllPushPull, AllOpenDrain, PinPushPull, PinOpenDrain},
 };
 
+constexpr ProgramAbout PINDRIVE{"pindrive", "Sets the output drive of the GPIO pins: push-pull or open-drain."};
+
 }  // namespace
 
-int main() { return RunDioProgram(PINDRIVE_MENU); }
+int main(int argc, char** argv) {
+    if (const std::optional<int> status = AnswerCommandLine(PINDRIVE, argc, argv)) return *status;
+    return RunDioProgram(PINDRIVE_MENU);
+}

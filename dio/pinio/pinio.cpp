@@ -1,7 +1,9 @@
 // pinio: reads and drives the eight GPIO pins, as a byte or one pin at a time.
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
+#include "command_line.h"
 #include "console.h"
 #include "dio_frame.h"
 #include "marlek_lib.h"
@@ -103,6 +105,11 @@ constexpr DioMenu PINIO_MENU{
     {ReadByte, ReadBit, WriteByte, WriteBit},
 };
 
+constexpr ProgramAbout PINIO{"pinio", "Reads and drives the eight GPIO pins, as a byte or one pin at a time."};
+
 }  // namespace
 
-int main() { return RunDioProgram(PINIO_MENU); }
+int main(int argc, char** argv) {
+    if (const std::optional<int> status = AnswerCommandLine(PINIO, argc, argv)) return *status;
+    return RunDioProgram(PINIO_MENU);
+}

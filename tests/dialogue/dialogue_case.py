@@ -1,5 +1,6 @@
 """A dialogue case, and the pieces of dialogue and trace that cases share."""
 import os
+import re
 from dataclasses import dataclass, field
 
 
@@ -7,10 +8,13 @@ from dataclasses import dataclass, field
 class Case:
     name: str
     stdin: str
-    stdout: str
+    stdout: str  # or a compiled pattern that the whole output must match
     trace: list = None  # the expected library calls, one line each; None: not compared
     status: int = 0
     env: dict = field(default_factory=dict)
+    args: list = field(default_factory=list)  # the program's arguments
+    stderr: str = ""
+    stdout_to: str = None  # a file standard output goes to instead, such as /dev/full; then stdout is ""
 
 
 MENU_RULE = "#" * 56 + "\n"
@@ -80,3 +84,26 @@ def dio_dialogue(title, menu, *passes, end=DIO_COMPLETED):
     """The output of a digital I/O program: banner and title, the menu, and after
     each pass through an operation the menu again, then the closing line."""
     return DIO_BANNER + title + menu + "".join(out + menu for out in passes) + end
+
+
+# The command line, alike in every program: --help and --version alone are
+# answered and anything else is refused, without a library call and without
+# the dialogue (whose first answer each case offers). @PROJECT_VERSION@ is
+# the build's version.
+def argument_cases(program):
+    usage = re.compile(rf"Usage: {program}\n       {program} --help \| --version\n.+\n  --help .+\n  --version .+\n"
+                       rf"(The manual: man {program}|More in README\.txt, .+)\n", re.DOTALL)
+    refusal = f"; {program} takes no arguments ({program} --help)\n"
+    return [
+        Case("arguments_help", "q\n", usage, [], args=["--help"]),
+        Case("arguments_version", "q\n", f"{program} (Marlek board tools) @PROJECT_VERSION@\n", [], args=["--version"]),
+        Case("arguments_unknown", "q\n", "", [], status=2, args=["-h"],
+             stderr=f"{program}: unknown argument '-h'" + refusal),
+        Case("arguments_two", "q\n", "", [], status=2, args=["--help", "--version"],
+             stderr=f"{program}: too many arguments: '--help' and 1 more" + refusal),
+        # What would act on the terminal, or break the line, is written as escapes.
+        Case("arguments_escaped", "q\n", "", [], status=2, args=["\x1b[2J\tx\n"],
+             stderr=f"{program}: unknown argument '\\x1b[2J\\tx\\n'" + refusal),
+        Case("arguments_help_unwritten", "q\n", "", [], status=1, args=["--help"], stdout_to="/dev/full",
+             stderr=f"{program}: cannot write the usage: No space left on device\n"),
+    ]

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 
+#include "command_line.h"
 #include "console.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -80,6 +84,29 @@ TEST(Pins, MaskAndRangeCheck) {
     for (int32_t pin : {8, -1, 300, INT32_MIN, INT32_MAX}) {
         EXPECT_FALSE(IsGpioPin(pin)) << pin;
         EXPECT_EQ(PinToMask(pin), 0) << pin;
+    }
+}
+
+// An argument is escaped a piece at a time; wherever a piece ends, in a
+// character, a C1 pair or a run of stray continuation bytes, the whole reads
+// as EscapeForTerminal shows the argument in one.
+TEST(WriteForTerminal, PiecesReadAsTheWhole) {
+    const char* tails[] = {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x92\xa1\xc2\x9b\x1b\n",
+                           "\x80\x80\x80\x80\x80\x80z\xe2\x82"};
+    for (const char* tail : tails) {
+        for (size_t lead = 50; lead <= 70; ++lead) {
+            const std::string text = std::string(lead, 'a') + tail + std::string(lead, 'b') + tail;
+            std::string whole(4 * text.size() + 1, '\0');
+            whole.resize(marlek_board::EscapeForTerminal(text.data(), text.size(), whole.data(), whole.size()));
+            std::FILE* out = std::tmpfile();
+            ASSERT_NE(out, nullptr);
+            WriteForTerminal(out, text.c_str());
+            std::rewind(out);
+            std::string written(whole.size() + 16, '\0');
+            written.resize(std::fread(written.data(), 1, written.size(), out));
+            std::fclose(out);
+            EXPECT_EQ(written, whole) << lead;
+        }
     }
 }
 

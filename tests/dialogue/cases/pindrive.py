@@ -1,6 +1,6 @@
 """pindrive: push-pull or open-drain drive for all pins or one pin."""
 from dialogue_case import (Case, DIO_COMPLETED, FREE, INIT, INVALID_OPTION, PIN_REFUSED, PRESS_ENTER,
-                           dio_dialogue, dio_menu, error_calls, fail, failing, report)
+                           argument_cases, dio_dialogue, dio_menu, error_calls, fail, failing, report)
 
 TITLE = "\nDIO Pushpull or Opendrain: Main Menu \n"
 MENU = dio_menu(["1) Push pull configuration for all GPIO Pins\n",
@@ -62,4 +62,6 @@ CASES = [
     Case("end_of_input_at_open_drain_pin", "4\n", pindrive(end=OPEN_DRAIN_PROMPT + DIO_COMPLETED), [INIT, FREE]),
     Case("end_of_input_at_wait", "2\n", pindrive(report("Marlek_DIOSetConfig error: ") + PRESS_ENTER),
          [INIT, drive(0x00, 5), *error_calls(), FREE], env=failing(fail("Marlek_DIOSetConfig"))),
+
+    *argument_cases("pindrive"),
 ]

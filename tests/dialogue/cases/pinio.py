@@ -1,6 +1,6 @@
 """pinio: reading and driving the GPIO pins."""
 from dialogue_case import (Case, DIO_COMPLETED, DIO_INIT_FAILED, FREE, INIT, INVALID_OPTION, PIN_REFUSED, PRESS_ENTER,
-                           dio_dialogue, dio_menu, error_calls, fail, failing, report)
+                           argument_cases, dio_dialogue, dio_menu, error_calls, fail, failing, report)
 
 TITLE = "\nDIO INPUT AND OUTPUT: Main Menu \n"
 MENU = dio_menu(["1) Read Byte from  GPIO Pins\n", "2) Read bit from GPIO Pin\n",
@@ -178,4 +178,6 @@ CASES = [
     Case("end_of_input_at_bit_prompt", "4\n2\n", pinio(end=PIN_PROMPT + BIT_PROMPT + DIO_COMPLETED),
          [INIT, "Marlek_DIOSetConfig(0x04, 0x00) = 0", FREE]),
     Case("end_of_input_at_write_bit_pin_prompt", "4\n", pinio(end=PIN_PROMPT + DIO_COMPLETED), [INIT, FREE]),
+
+    *argument_cases("pinio"),
 ]

@@ -1,5 +1,5 @@
 """uartmode: RS-232, RS-485 or RS-422 for the two UART pairs."""
-from dialogue_case import Case, INVALID_OPTION, MENU_RULE, error_calls, fail, failing, report
+from dialogue_case import Case, INVALID_OPTION, MENU_RULE, argument_cases, error_calls, fail, failing, report
 
 PORT_PROMPT = "Enter first COM port number:\n"
 MENU = ("\n\tCOM PORTS SELECTION: Main Menu \n" + MENU_RULE + "1. Select mode for UART 1 and UART 2\n"
@@ -68,4 +68,6 @@ CASES = [
     Case("end_of_input_after_wrong_mode", "1\n2\n7\n", PORT_PROMPT + MENU + MODE_PROMPT + WRONG_MODE + MODE_PROMPT, []),
     Case("end_of_input_at_wait", "1\n1\n1\n", uartmode(not_changed(1, 1)),
          ["MarlekSerialConfig(0x00, [1, 2]) = 5", *error_calls()], env=failing(fail("MarlekSerialConfig"))),
+
+    *argument_cases("uartmode"),
 ]

@@ -1,5 +1,5 @@
 """userled: the user LED on or off."""
-from dialogue_case import Case, INVALID_OPTION, MENU_RULE, error_calls, fail, failing, report
+from dialogue_case import Case, INVALID_OPTION, MENU_RULE, argument_cases, error_calls, fail, failing, report
 
 PORT_PROMPT = "Enter the first COM Port number:\n"
 MENU = ("\n\t\tLED SELECTION: Main Menu \n" + MENU_RULE + "1. Select USER LED\n" + "q. Quit Program \n"
@@ -48,4 +48,6 @@ CASES = [
     Case("end_of_input_at_led", "1\n1\n", PORT_PROMPT + MENU + LED_PROMPT, []),
     Case("end_of_input_at_wait", "1\n1\n0\n", userled(LED_PROMPT + report("MarlekLedConfig error: ") + FAILED),
          [led(0, 1, 5), *error_calls()], env=failing(fail("MarlekLedConfig"))),
+
+    *argument_cases("userled"),
 ]
