@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         file = argument;
     }
     switch (command) {
-        case Command::Version: return PrintText("marlek-board " MARLEK_VERSION "\n");
+        case Command::Version: return PrintText("marlek-board (" MARLEK_PROJECT_TITLE ") " MARLEK_VERSION "\n");
         case Command::List:
             if (file != nullptr) return Usage("--list takes no FILE: drop", file);
             return ListSystem();
