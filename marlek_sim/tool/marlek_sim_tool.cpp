@@ -41,7 +41,7 @@ commands:
                    of OPERATION fails (1 the first call; 'all', the default,
                    every call) with error CODE (0 to 255, default 5) and TEXT
                    as the detail KVTGetLastError reports; up to 4 at a time,
-                   TEXT up to 80 bytes, no control characters
+                   TEXT up to 80 bytes of printable UTF-8
   fail clear       disarms the armed failures
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
@@ -165,8 +165,8 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
     }
     if (args.size() > 3) {
         if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " bytes";
-        if (ControlCharacterAt(args[3]) != std::string_view::npos) {
-            return "TEXT holds a control character, which would act on the terminal that shows it";
+        if (const std::string unprintable = UnprintableProblem(args[3]); !unprintable.empty()) {
+            return "TEXT " + unprintable;
         }
         rule.detail = std::string(args[3]);
     }

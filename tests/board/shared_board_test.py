@@ -373,6 +373,7 @@ class Tool(BoardCase):
             (["fail", "clear", "now"], "fail clear takes no arguments"),
             (["fail", "Marlek_DIOInit", "1", "9", "two\nlines"], "TEXT holds a control character"),
             (["fail", "Marlek_DIOInit", "1", "9", "\x1b[2J"], "TEXT holds a control character"),
+            (["fail", "Marlek_DIOInit", "1", "9", b"csi\x9b2J"], "TEXT holds a control character (\\x9b)"),
             (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
             (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
