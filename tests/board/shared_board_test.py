@@ -375,7 +375,8 @@ class Tool(BoardCase):
             (["fail", "Marlek_DIOInit", "1", "9", "\x1b[2J"], "TEXT holds a control character"),
             (["fail", "Marlek_DIOInit", "1", "9", b"csi\x9b2J"], "TEXT holds a control character (\\x9b)"),
             (["set-inputs", " 5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not ' 5'"),
-            (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\t5'"),
+            (["set-inputs", "\t5"], "BYTE must be 0 to 255 (or 0x00 to 0xFF), not '\\t5'"),
+            (["shw\x1b[2J"], "no command is called 'shw\\x1b[2J'"),  # shown, not acted on
             (["fail", "Marlek_DIOInit", "1", "9", "off", "line"], "fail takes OPERATION [COUNT] [CODE] [TEXT]"),
             (["watch", "now"], "watch takes [--count N] [--timeout SECONDS], not 'now'"),
             (["watch", "--count", "0"], "--count must be a number of changes from 1, not '0'"),
@@ -387,6 +388,38 @@ class Tool(BoardCase):
                 self.assertTrue(errors.startswith(f"marlek-sim: {message}"), errors)
                 self.assertTrue(errors.endswith("Try 'marlek-sim --help'.\n"), errors)
         self.assertFalse(os.path.exists(self.state))  # nothing was done to the board
+
+    def test_a_state_path_is_shown_escaped(self):
+        self.state = os.path.join(self.work, "b\x1b]0;owned\x07")  # would set the terminal's title
+        self.env["MARLEK_SIM_STATE"] = self.state
+        shown = os.path.join(self.work, "b\\x1b]0;owned\\x07")
+
+        def make_folder():
+            os.remove(self.state)
+            os.mkdir(self.state)
+
+        def make_foreign():
+            os.rmdir(self.state)
+            with open(self.state, "w") as file:
+                file.write("my notes\n")
+
+        cases = [  # what is done first, the command, its status, what it says
+            (None, ["path"], 0, f"{shown}\n"),
+            (None, ["show"], 0, f"Board state in {shown}\n"),
+            (make_folder, ["show"], 1, f"unusable: {shown} is not a plain file"),
+            (make_foreign, ["reset"], 1, f"unusable: {shown} is not a board state file"),
+        ]
+        for prepare, args, status, said in cases:
+            if WINDOWS and args != ["path"]:
+                continue  # a Windows file name holds no control characters
+            with self.subTest(args=args, status=status):
+                if prepare is not None:
+                    prepare()
+                result = self.run_program("tool", *args)
+                self.assertEqual(result.returncode, status, result.stderr)
+                told = (result.stdout if status == 0 else result.stderr).decode()
+                self.assertIn(said, told)
+                self.assertNotIn("\x1b", told)
 
     def test_a_reader_that_stopped_reading_is_no_error(self):
         reading, writing = os.pipe()
@@ -636,6 +669,8 @@ class Watch(BoardCase):
                 if select.select([terminal], [], [], 0.1)[0]:
                     screen.extend(os.read(terminal, 65536))
 
+        self.state = os.path.join(self.work, "b\x1b]0;owned\x07")  # shown in the title line, escaped
+        self.env["MARLEK_SIM_STATE"] = self.state
         terminal, side = pty.openpty()
         self.addCleanup(os.close, terminal)
         self.addCleanup(os.close, side)
@@ -645,6 +680,7 @@ class Watch(BoardCase):
         self.addCleanup(stop, process)
         screen = bytearray()
         shows(rb"DATA:(\t1){8}\r\n")
+        self.assertIn(b"marlek-sim watch  " + os.path.join(self.work, "b\\x1b]0;owned\\x07").encode(), screen)
         self.assertEqual(termios.tcgetattr(side)[3] & (termios.ICANON | termios.ECHO), 0)  # keys without Enter
         self.program("pinio", "3\n165\nq\nq\n")
         # The newest change marked: the last level line of pinio's write, or of its configuration.
@@ -657,6 +693,7 @@ class Watch(BoardCase):
         os.write(terminal, b"q")
         self.assertEqual(process.wait(timeout=TIMEOUT_SECONDS), 0)
         shows(rb"\x1b\[\?25h\x1b\[\?1049l$")  # the cursor shown, the screen as it was
+        self.assertNotIn(b"\x1b]0;", screen)
         self.assertEqual(termios.tcgetattr(side), before)
 
 
