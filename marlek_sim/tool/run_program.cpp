@@ -267,8 +267,15 @@ std::string WhatIsMissing(const std::string& file) {
     const ssize_t got = fd >= 0 ? read(fd, head, sizeof head - 1) : -1;
     if (fd >= 0) close(fd);
     if (got > 2 && head[0] == '#' && head[1] == '!') {
+        // The system ends the interpreter's name at a blank or the line's end,
+        // and takes a carriage return before it for part of the name.
         const char* start = head + 2 + std::strspn(head + 2, " \t");
-        const std::string interpreter(start, std::strcspn(start, " \t\r\n"));
+        const std::string interpreter(start, std::strcspn(start, " \t\n"));
+        if (!interpreter.empty() && interpreter.back() == '\r') {
+            return "its #! line ends in a carriage return (\\r), which the system takes for part of the "
+                   "interpreter's name (" + interpreter + "): the file was saved with Windows line ends; convert it "
+                   "(dos2unix " + file + ")";
+        }
         if (!interpreter.empty()) return "its interpreter " + interpreter + " is missing";
     }
     return "a file that the system needs to start it is missing (" + std::string(std::strerror(ENOENT)) + ")";
