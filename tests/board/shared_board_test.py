@@ -276,12 +276,14 @@ class BadConditions(BoardCase):
             # The default place, in a runtime folder that cannot be used: the variable that named it is blamed.
             cases.append(({"XDG_RUNTIME_DIR": "/nonexistent/run", "MARLEK_SIM_STATE": ""}, "there is no such folder"))
             cases.append(({"XDG_RUNTIME_DIR": fifo, "MARLEK_SIM_STATE": ""}, "it is not a folder"))
+            cases.append(({"TMPDIR": "/nonexistent/tmp", "XDG_RUNTIME_DIR": "", "MARLEK_SIM_STATE": ""},
+                          "there is no such folder"))
         for env, problem in cases:
             with self.subTest(env):
                 result = self.run_program("pinio", stdin="1\nq\n", env=env)
                 self.assertEqual(result.returncode, 1)
                 (variable, value), *_ = env.items()
-                if variable == "XDG_RUNTIME_DIR":
+                if variable in ("XDG_RUNTIME_DIR", "TMPDIR"):
                     self.assertIn(f"invalid: {variable}={value}: {problem}", self.tool("path", status=1, env=env))
                 shown = value.replace("\x1b", "\\x1b")  # no control character reaches the terminal
                 report = f"Marlek_DIOInit: simulator setting invalid {variable}={shown}: {problem}"
