@@ -391,7 +391,7 @@ class Tool(BoardCase):
                 self.assertTrue(errors.endswith("Try 'marlek-sim --help'.\n"), errors)
         self.assertFalse(os.path.exists(self.state))  # nothing was done to the board
 
-    def test_a_state_path_is_shown_escaped(self):
+    def test_the_state_path_and_settings_are_shown_escaped(self):
         self.state = os.path.join(self.work, "b\x1b]0;owned\x07")  # would set the terminal's title
         self.env["MARLEK_SIM_STATE"] = self.state
         shown = os.path.join(self.work, "b\\x1b]0;owned\\x07")
@@ -422,6 +422,10 @@ class Tool(BoardCase):
                 told = (result.stdout if status == 0 else result.stderr).decode()
                 self.assertIn(said, told)
                 self.assertNotIn("\x1b", told)
+        # A setting in show's note too.
+        told = self.tool("show", env={"MARLEK_SIM_STATE": os.path.join(self.work, "plain"),
+                                      "MARLEK_SIM_INPUTS": "\x1b[2J"})
+        self.assertIn("Note: MARLEK_SIM_INPUTS=\\x1b[2J is set here", told)
 
     def test_a_reader_that_stopped_reading_is_no_error(self):
         reading, writing = os.pipe()
