@@ -385,6 +385,8 @@ class Tool(BoardCase):
             (["watch", "--timeout", "0.0005"], "--timeout must be a number of seconds above 0 with at most three"),
         ]
         for args, message in cases:
+            if WINDOWS and any(isinstance(arg, bytes) for arg in args):
+                continue  # Wine hands a Windows program a byte that is not UTF-8 as another character
             with self.subTest(args=args):
                 errors = self.tool(*args, status=2)
                 self.assertTrue(errors.startswith(f"marlek-sim: {message}"), errors)
