@@ -165,8 +165,9 @@ bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem
     folder = JoinPath(temporarySet ? temporary : "/tmp", ("marlek-sim-" + std::to_string(geteuid())).c_str());
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         if (temporarySet) {
+            const int code = errno;
             return blame(TEMPORARY_VARIABLE, temporary,
-                         "cannot create the folder " + folder + " in it: " + std::strerror(errno) + TEMPORARY_ROLE);
+                         "cannot create the folder " + folder + " in it: " + std::strerror(code) + TEMPORARY_ROLE);
         }
         problem = Failure("cannot create the folder ", folder);
         return false;
