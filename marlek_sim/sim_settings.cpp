@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "terminal_text.h"
+
 namespace marlek_sim {
 
 namespace {
@@ -47,10 +49,8 @@ std::string ParseFailureRule(std::string_view entry, FailureRule& rule) {
     rule.code = static_cast<uint8_t>(code);
     if (textStart == std::string_view::npos) return "";
     rule.detail = std::string(rest.substr(textStart + 1));
-    if (ControlCharacterAt(rule.detail) != std::string_view::npos) {
-        return "the text holds a control character, which would act on the terminal that shows it";
-    }
-    return "";
+    const std::string unprintable = UnprintableProblem(rule.detail);
+    return unprintable.empty() ? "" : "the text " + unprintable;
 }
 
 void ReadFailures(std::string_view setting, Settings& settings) {
@@ -75,34 +75,30 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-size_t ControlCharacterAt(std::string_view text) {
-    for (size_t at = 0; at < text.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        const bool c1 = byte == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[at + 1]) <= 0x9F;
-        if (byte < 0x20 || byte == 0x7F || c1) return at;
-    }
-    return std::string_view::npos;
+size_t UnprintableAt(std::string_view text) {
+    const size_t at = marlek_board::UnprintableAt(text.data(), text.size());
+    return at == text.size() ? std::string_view::npos : at;
 }
 
 std::string Escaped(std::string_view text) {
-    std::string escaped;
-    while (!text.empty()) {
-        const size_t at = ControlCharacterAt(text);
-        escaped += text.substr(0, at);
-        if (at == std::string_view::npos) break;
-        const size_t length = static_cast<unsigned char>(text[at]) == 0xC2 ? 2 : 1;
-        for (const char c : text.substr(at, length)) {
-            static constexpr char HEX[] = "0123456789abcdef";
-            const auto byte = static_cast<unsigned char>(c);
-            if (c == '\n') escaped += "\\n";
-            else if (c == '\t') escaped += "\\t";
-            else if (c == '\r') escaped += "\\r";
-            else escaped += {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xFu]};
-        }
-        text.remove_prefix(at + length);
-    }
+    // No byte takes more than four when escaped (\xHH), and one more for the NUL.
+    std::string escaped(text.size() * 4 + 1, '\0');
+    escaped.resize(marlek_board::EscapeForTerminal(text.data(), text.size(), escaped.data(), escaped.size()));
     return escaped;
+}
+
+std::string UnprintableProblem(std::string_view text) {
+    const size_t at = UnprintableAt(text);
+    if (at == std::string_view::npos) return "";
+    const auto byte = static_cast<unsigned char>(text[at]);
+    // C0, DEL and C1, alone or in UTF-8 (0xC2 0x80 to 0xC2 0x9F).
+    const bool utf8C1 =
+        byte == 0xC2 && at + 1 < text.size() && (static_cast<unsigned char>(text[at + 1]) & 0xE0u) == 0x80u;
+    const std::string shown = Escaped(text.substr(at, utf8C1 ? 2 : 1));
+    if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F) || utf8C1) {
+        return "holds a control character (" + shown + "), which would act on the terminal that shows it";
+    }
+    return "holds a byte that is not UTF-8 (" + shown + "), which a terminal cannot show as text";
 }
 
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what) {

@@ -57,14 +57,20 @@ struct Settings {
     std::string problem;  // not empty: a setting cannot be used; names it, its value and what is wrong
 };
 
-// Where text holds a control character, which would act on the terminal that
-// shows it (a new line, an escape sequence): a byte below 0x20, DEL, or a C1
-// control in UTF-8. npos when there is none.
-size_t ControlCharacterAt(std::string_view text);
+// Where text stops being printable UTF-8 (marlek_board::UnprintableAt): a
+// control character, which would act on the terminal that shows it, or a byte
+// that is not UTF-8. npos when all of it is printable.
+size_t UnprintableAt(std::string_view text);
 
-// The text with each control character written out (\n, \t, \x1b), for a
-// terminal.
+// The text as a terminal may show it (marlek_board::EscapeForTerminal):
+// printable UTF-8 as it is, \t, \n and \r, every other unprintable byte as
+// \xHH.
 std::string Escaped(std::string_view text);
+
+// Empty when text is printable UTF-8; otherwise what is wrong with it, for a
+// refusal that begins with the text's name: "holds a control character
+// (\x1b), which would act on the terminal that shows it".
+std::string UnprintableProblem(std::string_view text);
 
 // The problem text of a setting that cannot be used; the value is escaped.
 std::string SettingProblem(const char* variable, std::string_view value, const std::string& what);
@@ -78,7 +84,7 @@ bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& valu
 bool ParseDecimal(std::string_view text, uint64_t max, uint64_t& value);
 
 // MARLEK_SIM_FAIL: entries separated by ';', each OPERATION[@N][:CODE[:TEXT]],
-// N and CODE in decimal, TEXT without control characters.
+// N and CODE in decimal, TEXT printable UTF-8.
 // MARLEK_SIM_INPUTS: the external levels as a byte (decimal, 0x hex or 0 octal).
 // MARLEK_SIM_TRACE: the file the trace is appended to.
 // Any of them may be null (not set).

@@ -30,6 +30,9 @@ namespace {
 
 constexpr char SEPARATOR = '/';
 constexpr const char* RUNTIME_VARIABLE = "XDG_RUNTIME_DIR";
+constexpr const char* TEMPORARY_VARIABLE = "TMPDIR";
+// Why TMPDIR matters to the board, for a text that blames it.
+constexpr const char* TEMPORARY_ROLE = " (the board's folder is made there when XDG_RUNTIME_DIR names none)";
 
 std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + path + ": " + std::strerror(errno);
@@ -126,27 +129,46 @@ std::string BootMark() {
     return mark;
 }
 
+namespace {
+
+// What keeps path from being a folder that can be used; empty when it is one.
+std::string FolderTrouble(const char* path) {
+    struct stat facts {};
+    if (stat(path, &facts) == 0) return S_ISDIR(facts.st_mode) ? "" : "it is not a folder";
+    const int code = errno;
+    return code == ENOTDIR ? "it is not a folder" : code == ENOENT ? "there is no such folder" : std::strerror(code);
+}
+
+}  // namespace
+
 bool DefaultStateFolder(std::string& folder, std::string& problem, FolderProblem& kind) {
     kind = FolderProblem::SystemError;
-    const char* runtime = std::getenv(RUNTIME_VARIABLE);
-    if (runtime != nullptr && runtime[0] == '/') {
-        struct stat facts {};
-        const int code = stat(runtime, &facts) == 0 ? 0 : errno;
-        if (code == 0 && S_ISDIR(facts.st_mode)) {
-            folder = runtime;
-            return true;
-        }
-        const std::string what = code == 0 || code == ENOTDIR ? "it is not a folder"
-                                 : code == ENOENT             ? "there is no such folder"
-                                                              : std::strerror(code);
-        problem = SettingProblem(RUNTIME_VARIABLE, runtime, what);
+    // A variable that names the folder and cannot be used is blamed by name.
+    const auto blame = [&](const char* variable, const char* value, const std::string& what) {
+        problem = SettingProblem(variable, value, what);
         kind = FolderProblem::BadSetting;
         return false;
+    };
+    const char* runtime = std::getenv(RUNTIME_VARIABLE);
+    if (runtime != nullptr && runtime[0] == '/') {
+        const std::string trouble = FolderTrouble(runtime);
+        if (!trouble.empty()) return blame(RUNTIME_VARIABLE, runtime, trouble);
+        folder = runtime;
+        return true;
     }
-    const char* temporary = std::getenv("TMPDIR");
-    const std::string base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
-    folder = JoinPath(base, ("marlek-sim-" + std::to_string(geteuid())).c_str());
+    const char* temporary = std::getenv(TEMPORARY_VARIABLE);
+    const bool temporarySet = temporary != nullptr && temporary[0] != '\0';
+    if (temporarySet) {
+        const std::string trouble = temporary[0] != '/' ? "it is not an absolute path" : FolderTrouble(temporary);
+        if (!trouble.empty()) return blame(TEMPORARY_VARIABLE, temporary, trouble + TEMPORARY_ROLE);
+    }
+    folder = JoinPath(temporarySet ? temporary : "/tmp", ("marlek-sim-" + std::to_string(geteuid())).c_str());
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (temporarySet) {
+            const int code = errno;
+            return blame(TEMPORARY_VARIABLE, temporary,
+                         "cannot create the folder " + folder + " in it: " + std::strerror(code) + TEMPORARY_ROLE);
+        }
         problem = Failure("cannot create the folder ", folder);
         return false;
     }

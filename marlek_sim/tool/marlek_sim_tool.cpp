@@ -41,7 +41,7 @@ commands:
                    of OPERATION fails (1 the first call; 'all', the default,
                    every call) with error CODE (0 to 255, default 5) and TEXT
                    as the detail KVTGetLastError reports; up to 4 at a time,
-                   TEXT up to 80 bytes, no control characters
+                   TEXT up to 80 bytes of printable UTF-8
   fail clear       disarms the armed failures
   reset            a fresh board: every pin an input and pulled up, LED and
                    serial modes not set, nothing armed
@@ -112,14 +112,15 @@ void PrintArmed(const std::vector<FailureRule>& armed) {
 
 void PrintBoard(const std::string& path, const BoardRecord& record) {
     const Board& board = record.board;
-    std::printf("Board state in %s\n", path.c_str());
+    std::printf("Board state in %s\n", Escaped(path).c_str());
     PrintPinTable(stdout, board);
     std::printf("LED:\t%s\n", LedText(board, true).c_str());
     std::printf("UART 1 and 2:\t%s\n", PairText(board.serialPairs[0], true).c_str());
     std::printf("UART 3 and 4:\t%s\n", PairText(board.serialPairs[1], true).c_str());
     PrintArmed(record.armed);
     if (const char* inputs = std::getenv("MARLEK_SIM_INPUTS")) {
-        std::printf("Note: MARLEK_SIM_INPUTS=%s is set here; runs that have it read it in place of EXT.\n", inputs);
+        std::printf("Note: MARLEK_SIM_INPUTS=%s is set here; runs that have it read it in place of EXT.\n",
+                    Escaped(inputs).c_str());
     }
     if (std::getenv("MARLEK_SIM_FAIL") != nullptr) {
         std::printf("Note: MARLEK_SIM_FAIL is set here; runs that have it leave the armed failures alone.\n");
@@ -165,8 +166,8 @@ std::optional<std::string> ReadRule(const std::vector<std::string_view>& args, F
     }
     if (args.size() > 3) {
         if (args[3].size() > MAX_ARMED_TEXT) return "TEXT is longer than " + std::to_string(MAX_ARMED_TEXT) + " bytes";
-        if (ControlCharacterAt(args[3]) != std::string_view::npos) {
-            return "TEXT holds a control character, which would act on the terminal that shows it";
+        if (const std::string unprintable = UnprintableProblem(args[3]); !unprintable.empty()) {
+            return "TEXT " + unprintable;
         }
         rule.detail = std::string(args[3]);
     }
@@ -193,8 +194,8 @@ int Fail(BoardStore& store, const std::vector<std::string_view>& args) {
     });
     if (!status.Ok()) return StoreError(status);
     if (full) {
-        std::fprintf(stderr, "marlek-sim: %zu failures are armed already; 'marlek-sim fail clear' disarms them\n",
-                     MAX_ARMED_FAILURES);
+        Complain(std::to_string(MAX_ARMED_FAILURES) +
+                 " failures are armed already; 'marlek-sim fail clear' disarms them");
         return EXIT_FAILED;
     }
     return EXIT_DONE;
@@ -203,8 +204,7 @@ int Fail(BoardStore& store, const std::vector<std::string_view>& args) {
 int Run(const std::string_view command, const std::vector<std::string_view>& args) {
     BoardStore store = BoardStore::FromSetting(std::getenv("MARLEK_SIM_STATE"));
     if (store.IsMemory()) {
-        std::fprintf(stderr, "marlek-sim: MARLEK_SIM_STATE=memory gives each program run a board of its own, "
-                             "which no other process can see\n");
+        Complain("MARLEK_SIM_STATE=memory gives each program run a board of its own, which no other process can see");
         return EXIT_FAILED;
     }
     auto expect = [&](size_t count, const char* form) -> std::optional<int> {
@@ -218,7 +218,7 @@ int Run(const std::string_view command, const std::vector<std::string_view>& arg
     if (command == "path") {
         if (auto refused = expect(0, "no arguments")) return *refused;
         if (!store.Location().Ok()) return StoreError(store.Location());
-        std::printf("%s\n", store.Path().c_str());
+        std::printf("%s\n", Escaped(store.Path()).c_str());  // a path with a control character in it is shown
         return EXIT_DONE;
     }
     if (command == "reset") {

@@ -33,8 +33,13 @@ constexpr const char* RUN_FORM = "run takes PROGRAM [ARGUMENTS...]";
 constexpr const char* REINSTALL_ADVICE = "; install marlek-sim together with the simulated board library beside it";
 
 int CannotRun(const std::string& problem) {
-    std::fprintf(stderr, "marlek-sim: %s\n", problem.c_str());
+    Complain(problem);
     return EXIT_CANNOT_RUN;
+}
+
+int NotFound(const char* program, bool named) {
+    Complain(std::string("no program ") + program + (named ? " in the folders of PATH; give its path" : ""));
+    return EXIT_NOT_FOUND;
 }
 
 #ifdef _WIN32
@@ -172,9 +177,7 @@ int Run(int argc, char** argv) {
     }
     std::wstring file;
     if (!FindProgram(args[0], file)) {
-        std::fprintf(stderr, "marlek-sim: no program %s%s\n", argv[2],
-                     std::strpbrk(argv[2], "\\/:") != nullptr ? "" : " in the folders of PATH; give its path");
-        return EXIT_NOT_FOUND;
+        return NotFound(argv[2], std::strpbrk(argv[2], "\\/:") == nullptr);
     }
     std::wstring line;
     AppendQuoted(line, file);
@@ -264,9 +267,16 @@ std::string WhatIsMissing(const std::string& file) {
     const ssize_t got = fd >= 0 ? read(fd, head, sizeof head - 1) : -1;
     if (fd >= 0) close(fd);
     if (got > 2 && head[0] == '#' && head[1] == '!') {
+        // The system ends the interpreter's name at a blank or the line's end,
+        // and takes a carriage return before it for part of the name.
         const char* start = head + 2 + std::strspn(head + 2, " \t");
-        const std::string interpreter(start, std::strcspn(start, " \t\r\n"));
-        if (!interpreter.empty()) return "its interpreter " + Escaped(interpreter) + " is missing";
+        const std::string interpreter(start, std::strcspn(start, " \t\n"));
+        if (!interpreter.empty() && interpreter.back() == '\r') {
+            return "its #! line ends in a carriage return (\\r), which the system takes for part of the "
+                   "interpreter's name (" + interpreter + "): the file was saved with Windows line ends; convert it "
+                   "(dos2unix " + file + ")";
+        }
+        if (!interpreter.empty()) return "its interpreter " + interpreter + " is missing";
     }
     return "a file that the system needs to start it is missing (" + std::string(std::strerror(ENOENT)) + ")";
 }
@@ -287,9 +297,7 @@ int Run(int, char** argv) {
     const std::string file = error == ENOENT ? ProgramFile(argv[2]) : "";
     if (!file.empty()) return CannotRun("cannot run " + file + ": " + WhatIsMissing(file));
     if (error == ENOENT) {
-        std::fprintf(stderr, "marlek-sim: no program %s%s\n", argv[2],
-                     named ? " in the folders of PATH; give its path" : "");
-        return EXIT_NOT_FOUND;
+        return NotFound(argv[2], named);
     }
     return CannotRun(std::string("cannot run ") + argv[2] + ": " + std::strerror(error));
 }

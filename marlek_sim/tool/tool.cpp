@@ -49,20 +49,22 @@ Output FlushOutput() {
     const int error = errno;
     if (ReaderGone(error)) return Output::ReaderGone;
     if (!reported) {
-        std::fprintf(stderr, "marlek-sim: cannot write the output: %s\n",
-                     error != 0 ? std::strerror(error) : "write error");
+        Complain(std::string("cannot write the output: ") + (error != 0 ? std::strerror(error) : "write error"));
     }
     reported = true;
     return Output::Failed;
 }
 
+void Complain(const std::string& text) { std::fprintf(stderr, "marlek-sim: %s\n", Escaped(text).c_str()); }
+
 int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "marlek-sim: %s\nTry 'marlek-sim --help'.\n", problem.c_str());
+    Complain(problem);
+    std::fprintf(stderr, "Try 'marlek-sim --help'.\n");
     return EXIT_USAGE;
 }
 
 int StoreError(const StoreStatus& status) {
-    std::fprintf(stderr, "marlek-sim: %s: %s\n", ErrorText(status.code), status.detail.c_str());
+    Complain(std::string(ErrorText(status.code)) + ": " + status.detail);
     return EXIT_FAILED;
 }
 

@@ -24,6 +24,12 @@ inline constexpr int EXIT_NOT_FOUND = 127;
 // A count or a code in the arguments: decimal digits alone, at most max.
 std::optional<uint64_t> Decimal(std::string_view text, uint64_t max);
 
+// Says text on standard error as "marlek-sim: TEXT", escaped for the terminal:
+// the paths, settings and arguments in it are words from outside, and any
+// control character in them is shown (\x1b), not acted on. Every message of
+// marlek-sim goes through here.
+void Complain(const std::string& text);
+
 // Says what is wrong with the arguments on standard error; EXIT_USAGE.
 int UsageError(const std::string& problem);
 

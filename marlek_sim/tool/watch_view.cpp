@@ -62,7 +62,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }  // namespace
 
 bool LiveView::Start(const std::string& path) {
-    path_ = path;
+    path_ = Escaped(path);
     if (!TakeTerminal()) return false;
     active_ = true;
     HandleSignals(true);

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Checks which libraries a program loads, as objdump reads them from the file.
 
-  check_loads_only.py --objdump PATH --program PATH --libraries NAME... [--or-system] [--exports NAME...]
+  check_loads_only.py --objdump PATH --program PATH [--libraries NAME...] [--or-system] [--exports NAME...]
 
 An ELF program must need exactly the given libraries, and its own code must
 import no function that allocates from the heap. A Windows program must import
 every given DLL and, with --or-system, may import the system's own DLLs beside
 them, nothing else (no C++ runtime, no thread library). With --exports, an ELF
-library must export exactly the given functions.
+library must export exactly the given functions: its dynamic symbol table
+defines nothing else, of any binding (global, weak or unique) or kind. Without
+--libraries, what it needs is not checked.
 """
 import argparse
 import re
@@ -29,7 +31,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--program", required=True)
-    parser.add_argument("--libraries", nargs="+", required=True)
+    parser.add_argument("--libraries", nargs="+")
     parser.add_argument("--or-system", action="store_true")
     parser.add_argument("--exports", nargs="+")
     args = parser.parse_args()
@@ -37,13 +39,15 @@ def main():
     faults = []
     needed = re.findall(r"^\s*NEEDED\s+(\S+)", headers, re.MULTILINE)
     if needed:
-        if sorted(needed) != sorted(args.libraries):
+        if args.libraries is not None and sorted(needed) != sorted(args.libraries):
             faults.append(f"needs {', '.join(needed)}; expected {', '.join(args.libraries)} alone")
         imported = re.findall(r"\*UND\*\s+\S+\s+(?:\S+\s+)?(\S+)$", objdump(args.objdump, args.program, "-T"),
                               re.MULTILINE)
         allocating = sorted(ALLOCATORS.intersection(imported))
-        exported = sorted(re.findall(r"\sg\s+DF\s+\.text\s+\S+\s+(?:\S+\s+)?(\S+)$",
-                                     objdump(args.objdump, args.program, "-T"), re.MULTILINE))
+        # Each line: value, seven flag characters, section, size, version, name.
+        exported = sorted(name for section, name in re.findall(r"^[0-9a-f]+ .{7} (\S+)\s+[0-9a-f]+\s+(?:\S+\s+)?(\S+)$",
+                                                             objdump(args.objdump, args.program, "-T"), re.MULTILINE)
+                          if section != "*UND*")
         if args.exports is not None and exported != sorted(args.exports):
             faults.append(f"exports {', '.join(exported)}; expected {', '.join(sorted(args.exports))} alone")
         if allocating and args.exports is None:

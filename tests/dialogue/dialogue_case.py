@@ -54,6 +54,7 @@ ERROR_TEXTS = {
     4: "invalid argument",
     5: "injected failure",
     6: "no such device",
+    7: "simulator setting invalid",
 }
 
 

@@ -115,6 +115,14 @@ class RunProgram(unittest.TestCase):
                 os.chmod(script, 0o755)
                 cases.append(([ARGS.tool, "run", text_file], 126, "cannot run " + text_file))
                 cases.append(([ARGS.tool, "run", script], 126, "its interpreter /no/such/interpreter is missing"))
+                saved_on_windows = os.path.join(work, "saved-on-windows")
+                with open(saved_on_windows, "w", newline="") as file:
+                    file.write("#!/bin/sh\r\necho hello\r\n")
+                os.chmod(saved_on_windows, 0o755)
+                cases.append(([ARGS.tool, "run", saved_on_windows], 126,
+                              "its #! line ends in a carriage return (\\r), which the system takes for part of the "
+                              "interpreter's name (/bin/sh\\r): the file was saved with Windows line ends; convert it "
+                              f"(dos2unix {saved_on_windows})"))
             for command, status, said in cases:
                 with self.subTest(command=command[1:]):
                     result = subprocess.run([*EMULATOR, *command], capture_output=True, timeout=TIMEOUT_SECONDS,

@@ -254,5 +254,35 @@ TEST(BoardStore, DefaultPlace) {
     EXPECT_EQ(BoardStore::FromSetting("memory").Read(record).code, ERROR_NONE);
 }
 
+TEST(BoardStore, ATemporaryFolderThatCannotBeUsedIsBlamedByName) {
+    TemporaryFolder folder;
+    const std::string file = folder.File("plain");
+    Write(file, "notes\n");
+    const std::string readOnly = folder.File("read-only");
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    const std::string own = "marlek-sim-" + std::to_string(geteuid());
+    const struct {
+        std::string value;
+        std::string what;
+        bool needsUser = false;  // root may write anywhere
+    } cases[] = {
+        {"/nonexistent/tmp", "there is no such folder"},
+        {file, "it is not a folder"},
+        {"tmp", "it is not an absolute path"},
+        {readOnly, "cannot create the folder " + readOnly + "/" + own + " in it: Permission denied", true},
+    };
+    ScopedVariable noRuntime("XDG_RUNTIME_DIR", nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        if (c.needsUser && geteuid() == 0) continue;
+        ScopedVariable temporary("TMPDIR", c.value.c_str());
+        const BoardStore store = BoardStore::FromSetting(nullptr);
+        EXPECT_EQ(store.Location().code, ERROR_BAD_SETTING);
+        EXPECT_EQ(store.Location().detail.rfind("TMPDIR=" + c.value + ": " + c.what + " (", 0), 0u)
+            << store.Location().detail;
+    }
+}
+
 }  // namespace
 }  // namespace marlek_sim

@@ -48,6 +48,30 @@ TEST(SimSettings, UnreadableSettingsAreNamed) {
     }
 }
 
+TEST(SimSettings, FailureTextsArePrintableUtf8) {
+    const struct {
+        std::string text;
+        const char* refusal;  // nullptr: taken
+    } cases[] = {
+        {"gr\xc3\xbcn \xe2\x82\xac", nullptr},
+        {"\x1b[2J", "holds a control character (\\x1b)"},
+        {"csi\x9b" "2J", "holds a control character (\\x9b)"},  // CSI of an 8-bit terminal
+        {"csi\xc2\x9b" "2J", "holds a control character (\\xc2\\x9b)"},
+        {"caf\xe9", "holds a byte that is not UTF-8 (\\xe9)"},
+    };
+    for (const auto& c : cases) {
+        const Settings settings = ReadSettings(("Marlek_DIOInit:9:" + c.text).c_str(), nullptr, nullptr);
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(settings.problem, "");
+            ASSERT_EQ(settings.failures.size(), 1u);
+            EXPECT_EQ(settings.failures[0].detail, c.text);
+            continue;
+        }
+        EXPECT_NE(settings.problem.find(std::string("the text ") + c.refusal), std::string::npos) << settings.problem;
+        EXPECT_EQ(UnprintableAt(settings.problem), std::string_view::npos) << settings.problem;
+    }
+}
+
 TEST(SimSettings, InputLevelsAndTrace) {
     const Settings settings = ReadSettings(nullptr, "0xA5", "/tmp/trace");
     EXPECT_EQ(settings.externalLevels, 0xA5);

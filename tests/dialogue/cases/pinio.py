@@ -9,6 +9,10 @@ PIN_PROMPT = "Enter GPIO Number:(0-7):\n"
 HYPHENS = "-" * 68 + "\r\n"
 
 
+ESCAPED_STATE_PROBLEM = ("MARLEK_SIM_STATE=board\\x1b]0;owned\\x07/: it ends in a separator, so it names a folder and "
+                         "not a file; correct or unset MARLEK_SIM_STATE")
+
+
 def pinio(*passes, end=None):
     return dio_dialogue(TITLE, MENU, *passes, **({} if end is None else {"end": end}))
 
@@ -111,6 +115,12 @@ CASES = [
          report("Marlek_DIOInit: ", 9, "no board found") + DIO_INIT_FAILED,
          ["Marlek_DIOInit() = 9", *error_calls(9, "no board found"), "Marlek_DIOFree() = 1"],
          status=1, env=failing(fail("Marlek_DIOInit", code=9, text="no board found"))),
+    # A failure text that holds a control character from outside reaches the
+    # console escaped: here an escape sequence that would set its title.
+    Case("init_failed_text_escaped", "1\nq\n",
+         report("Marlek_DIOInit: ", 7, ESCAPED_STATE_PROBLEM) + DIO_INIT_FAILED,
+         ["Marlek_DIOInit() = 7", *error_calls(7, ESCAPED_STATE_PROBLEM), "Marlek_DIOFree() = 1"],
+         status=1, env={"MARLEK_SIM_STATE": "board\x1b]0;owned\x07/"}),
     Case("free_failed", "q\nx\n",
          pinio(end=report("Marlek_DIOFree error : ") + "\nPress enter to quit\n"),
          [INIT, "Marlek_DIOFree() = 5", *error_calls()], status=1,
