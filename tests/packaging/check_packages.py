@@ -68,7 +68,8 @@ DEB_CONTENTS = {
     SIM: sorted(["usr/bin/marlek-sim", "usr/lib/marlek-sim/libmarlek.so", "usr/share/man/man1/marlek-sim.1.gz",
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
     LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
-                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf"]
+                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
+                   f"lib/udev/rules.d/60-{LINUX}.rules", f"usr/lib/sysusers.d/{LINUX}.conf"]
                   + package_files(LINUX)),
 }
 ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]
