@@ -4,7 +4,9 @@
  *                      killed. LOG appears, empty, once the LED is there.
  *   info CHIP          prints the chip's label and line count, then one line a
  *                      line: "OFFSET NAME CONSUMER FLAGS" ("-" for none).
- *   as-user UID CMD... runs CMD with user and group UID and no other groups.
+ *   as-user UID[,GID...] CMD...
+ *                      runs CMD with user and group UID, in the groups GID
+ *                      and no others.
  *   idle FD SECONDS    waits until the pipe FD is empty and a process that has
  *                      it as standard input is blocked reading it: exits 0
  *                      then, 1 if no process has it as standard input, 2 if
@@ -97,9 +99,17 @@ static int info(const char *chip) {
     return 0;
 }
 
-static int as_user(const char *uid_text, char **command) {
-    uid_t uid = (uid_t)strtoul(uid_text, NULL, 10);
-    if (setgroups(0, NULL) < 0 || setgid(uid) < 0 || setuid(uid) < 0) return die("dropping to the user");
+static int as_user(const char *ids, char **command) {
+    char *end;
+    uid_t uid = (uid_t)strtoul(ids, &end, 10);
+    gid_t groups[16];
+    size_t count = 0;
+    while (*end == ',' && count < sizeof groups / sizeof groups[0]) groups[count++] = (gid_t)strtoul(end + 1, &end, 10);
+    if (*end) {
+        fprintf(stderr, "guest-tool: as-user takes UID[,GID...], not %s\n", ids);
+        return 2;
+    }
+    if (setgroups(count, groups) < 0 || setgid(uid) < 0 || setuid(uid) < 0) return die("dropping to the user");
     execvp(command[0], command);
     return die(command[0]);
 }
@@ -188,7 +198,7 @@ int main(int argc, char **argv) {
     if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3 && !strcmp(argv[1], "rs485")) return rs485(argv[2]);
     if (argc == 6 && !strcmp(argv[1], "rs485-set")) return rs485_set(argv[2], argv[3], argv[4], argv[5]);
-    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID COMMAND... | idle FD SECONDS"
+    fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER\n");
     return 2;
 }

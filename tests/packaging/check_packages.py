@@ -16,6 +16,12 @@ lintian passes them, and that what they install works:
   .deb files of a cross build (preset arm64) are run under the emulator its
   cache names (qemu-user), and what qemu-user cannot run is left out, for the
   reason tests/qemu_user.py gives;
+- dpkg installs marlek-board-linux into a scratch root (its scripts run
+  outside it, as DPKG_ROOT allows): over a libmarlek.so that no package owns
+  (the maker's, a file or a link) it refuses with a text that names the file,
+  which is left byte for byte; into a clean root it installs and makes the
+  group gpio (where systemd-sysusers is at hand), installs again over itself,
+  refuses a foreign library once removed, and keeps the group when purged;
 - the Windows .zip: the four programs in bin/, the simulated marlek.dll and
   marlek-sim.exe in a folder of their own, README.txt and LICENSE (CRLF).
   Unpacked, a program does not start alone, marlek-sim.exe run starts each
@@ -34,6 +40,7 @@ import argparse
 import glob
 import io
 import os
+import pathlib
 import re
 import shlex
 import shutil
@@ -68,7 +75,8 @@ DEB_CONTENTS = {
     SIM: sorted(["usr/bin/marlek-sim", "usr/lib/marlek-sim/libmarlek.so", "usr/share/man/man1/marlek-sim.1.gz",
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
     LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
-                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf"]
+                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
+                   f"lib/udev/rules.d/60-{LINUX}.rules", f"usr/lib/sysusers.d/{LINUX}.conf"]
                   + package_files(LINUX)),
 }
 ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]
@@ -178,6 +186,7 @@ def check_debs(build_dir, architecture):
                 fail(f"{os.path.basename(package)} holds files of the times {sorted(times)}, "
                      f"not {source_date_epoch()} alone")
 
+        check_dpkg_install(names[LINUX], work)
         root = os.path.join(work, "root")
         for package in packages:
             subprocess.run(["dpkg-deb", "-x", package, root], check=True)
@@ -223,6 +232,64 @@ def check_unpacked(root, emulator, readelf):
     on_path = clean_env(PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""))
     if not runs(["marlek-sim", "run", "pinio"], env=on_path):
         fail("marlek-sim run pinio does not find pinio on PATH")
+
+
+# What a board maker's installer may have left at /usr/lib/libmarlek.so:
+# (what it is, how to make it there).
+FOREIGN_LIBRARIES = [
+    ("a file", lambda path: pathlib.Path(path).write_bytes(b"\x7fELF the maker's library\n")),
+    ("a link", lambda path: os.symlink("libmarlek.so.3.1", path)),
+]
+REFUSAL = "is there already and belongs to no package"
+
+
+def check_dpkg_install(package, work):
+    """dpkg installs the Linux board library's package into scratch roots, never over a maker's library."""
+    def dpkg(root, *action):
+        command = ["dpkg", f"--root={root}", "--force-script-chrootless", "--force-not-root", "--force-depends",
+                   "--force-architecture", *action]
+        return subprocess.run(command, capture_output=True, text=True, env=clean_env())
+
+    def fresh_root(name):
+        root = os.path.join(work, name)
+        for folder in ["var/lib/dpkg/info", "var/lib/dpkg/updates", "usr/lib", "etc"]:
+            os.makedirs(os.path.join(root, folder))
+        open(os.path.join(root, "var/lib/dpkg/status"), "w").close()
+        return root
+
+    def refused(root, what, step):
+        library = os.path.join(root, "usr/lib/libmarlek.so")
+        what_is_there = lambda: os.readlink(library) if os.path.islink(library) else pathlib.Path(library).read_bytes()  # noqa: E731
+        before = what_is_there()
+        result = dpkg(root, "-i", package)
+        if result.returncode == 0 or f"{library} {REFUSAL}" not in result.stderr or what_is_there() != before:
+            fail(f"{step}, dpkg -i {os.path.basename(package)} over {what} at {library} does not refuse with "
+                 f"the text, or changes it:\n{result.stdout}{result.stderr}")
+
+    for number, (what, make) in enumerate(FOREIGN_LIBRARIES):
+        root = fresh_root(f"foreign{number}")
+        make(os.path.join(root, "usr/lib/libmarlek.so"))
+        refused(root, what, "into a root with the maker's library")
+
+    root = fresh_root("clean")
+    group = os.path.join(root, "etc", "group")
+    for step in ["installed", "installed again"]:
+        result = dpkg(root, "-i", package)
+        if result.returncode != 0 or not os.path.isfile(os.path.join(root, "usr/lib/libmarlek.so")):
+            fail(f"{step} into a clean root, {os.path.basename(package)} fails:\n{result.stdout}{result.stderr}")
+    sysusers = shutil.which("systemd-sysusers")
+    if sysusers and not re.search(r"^gpio:x:\d+:", pathlib.Path(group).read_text(), re.M):
+        fail(f"installed with {sysusers} at hand, {LINUX} makes no group gpio in {group}")
+    result = dpkg(root, "-r", LINUX)
+    if result.returncode != 0 or os.path.lexists(os.path.join(root, "usr/lib/libmarlek.so")):
+        fail(f"dpkg -r {LINUX} fails or leaves its library:\n{result.stdout}{result.stderr}")
+    os.makedirs(os.path.join(root, "usr/lib"), exist_ok=True)  # dpkg took the folder away with the package
+    FOREIGN_LIBRARIES[0][1](os.path.join(root, "usr/lib/libmarlek.so"))
+    refused(root, "a file", "removed")
+    os.remove(os.path.join(root, "usr/lib/libmarlek.so"))
+    result = dpkg(root, "--purge", LINUX)
+    if result.returncode != 0 or (sysusers and "gpio:" not in pathlib.Path(group).read_text()):
+        fail(f"dpkg --purge {LINUX} fails or takes the group gpio away:\n{result.stdout}{result.stderr}")
 
 
 def dpkg_buildflags(fortify):

@@ -29,6 +29,7 @@ fixture_bank() {  # bank number, label, line names
 }
 
 fixture_remove() {
+    udevadm control --exit 2>/dev/null  # a udevd that a case started ends with it
     if [ -f $FIXTURE/led.pid ]; then
         kill "$(cat $FIXTURE/led.pid)" 2>/dev/null
         wait "$(cat $FIXTURE/led.pid)" 2>/dev/null
@@ -98,4 +99,11 @@ line_info() {  # bank [line] -> "OFFSET NAME CONSUMER FLAGS" for each line or th
 }
 led_brightness() { cat /sys/class/leds/$LED_NAME/brightness; }
 led_log() { cat $FIXTURE/led.log; }  # every brightness change since the case began, one a line
-as_user() { guest-tool as-user "$@"; }  # uid command... : runs the command as that user and group
+as_user() { guest-tool as-user "$@"; }  # uid[,gid...] command... : runs it as that user and group, in those groups
+# Debian's udev daemon with the package's rule, on the fixture's chips and LED,
+# which it has handled once this returns; it ends with the case.
+udev_start() {
+    /lib/systemd/systemd-udevd --daemon > $FIXTURE/udevd.log 2>&1 || { cat $FIXTURE/udevd.log; return 1; }
+    udevadm trigger --action=add --subsystem-match=gpio --subsystem-match=leds && udevadm settle --timeout=10
+}
+group_id() { sed -n "s/^$1:[^:]*:\([0-9]*\):.*/\1/p" /etc/group; }  # group name -> its number

@@ -1,0 +1,40 @@
+"""The group gpio of marlek-board-linux: Debian's udev daemon applies the
+package's rule to the chips and the LED, a member of the group runs pinio and
+userled, a user outside it gets the library's permission texts; once dpkg
+has removed the rule, the package's postrm takes the access away."""
+from dialogue_case import DIO_INIT_FAILED
+from hardware_case import Case
+from pinio import pinio, table
+from userled import ACCESSED, FAILED, LED_PROMPT, userled
+
+BOARD_PATH = "/tmp/case/board.conf"
+BOARD = ("# the fixture's board\n" + "".join(f"pin {pin} marlek-dio DIO{pin}\n" for pin in range(8))
+         + "led class marlek:user\n")
+LED = "/sys/class/leds/marlek:user/brightness"
+RULE = "/lib/udev/rules.d/60-marlek-board-linux.rules"
+MEMBER = "as_user 1000,$(group_id gpio)"
+CHIPS_ACCESS = "stat -c '%a %G' $(chip_device 0) $(chip_device 1)"
+
+NO_PERMISSION = (f"Marlek_DIOInit: permission denied {BOARD_PATH}:2: pin 0: cannot open /dev/gpiochip0: Permission "
+                 "denied; give the user access to it (ls -l /dev/gpiochip0 shows its owner and group: add the user to "
+                 "that group, or give it one with a udev rule), or run as root\n" + DIO_INIT_FAILED)
+LED_NOT_WRITABLE = (LED_PROMPT + "MarlekLedConfig error: permission denied cannot write /sys/class/leds/marlek:user/"
+                    "brightness: Permission denied; give the user write access to it (a udev rule can), or run as root\n"
+                    + FAILED)
+
+CASES = [
+    Case("rule_applied", f"{CHIPS_ACCESS} {LED}", stdout="660 gpio\n660 gpio\n664 gpio\n", setup=["udev_start"]),
+    Case("member_runs_pinio", f"{MEMBER} pinio", "1\nq\n", pinio(table("1 0 1 0 0 1 0 1")), board=BOARD,
+         setup=["udev_start", "set_pulls 0 0xA5"]),
+    Case("member_switches_led", f"{MEMBER} userled", "3\n1\n0\n1\n1\nq\n", userled(ACCESSED, ACCESSED), board=BOARD,
+         setup=["udev_start"], checks=[("led_log", "1\n0")]),
+    Case("outsider_refused_pins", "as_user 1000 pinio", "q\n", NO_PERMISSION, status=1, board=BOARD,
+         setup=["udev_start"]),
+    Case("outsider_refused_led", "as_user 1000 userled", "3\n1\n0\n\nq\n", userled(LED_NOT_WRITABLE), board=BOARD,
+         setup=["udev_start"], checks=[("led_log", "")]),
+    # dpkg takes the rule away, then the package's postrm the group's access.
+    Case("postrm_takes_access", f"{MEMBER} pinio", "q\n", NO_PERMISSION, status=1, board=BOARD,
+         setup=["udev_start", f"mv {RULE} /tmp/rule", "sh /opt/marlek/control/postrm remove", "udevadm settle"],
+         checks=[(f"{CHIPS_ACCESS} {LED}", "600 root\n600 root\n644 root"),
+                 (f"mv /tmp/rule {RULE} && echo restored", "restored")]),
+]
