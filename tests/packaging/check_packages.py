@@ -69,10 +69,13 @@ def package_files(package):
             f"usr/share/lintian/overrides/{package}"]
 
 
+# The simulated library's private folder is the architecture's
+# (usr/lib/x86_64-linux-gnu/marlek-sim), named for the packages being checked.
+SIM_LIBRARY = "usr/lib/{multiarch}/marlek-sim/libmarlek.so"
 DEB_CONTENTS = {
     TOOLS: sorted([f"usr/bin/{program}" for program in PROGRAMS]
                   + [f"usr/share/man/man1/{program}.1.gz" for program in PROGRAMS] + package_files(TOOLS)),
-    SIM: sorted(["usr/bin/marlek-sim", "usr/lib/marlek-sim/libmarlek.so", "usr/share/man/man1/marlek-sim.1.gz",
+    SIM: sorted(["usr/bin/marlek-sim", SIM_LIBRARY, "usr/share/man/man1/marlek-sim.1.gz",
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
     LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
                    "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
@@ -150,6 +153,12 @@ def cached(build_dir, name):
     return []
 
 
+def multiarch(architecture=None):
+    """The folder name of an architecture's libraries (x86_64-linux-gnu); the machine's by default."""
+    command = ["dpkg-architecture", *(["-a", architecture] if architecture else []), "-qDEB_HOST_MULTIARCH"]
+    return subprocess.run(command, capture_output=True, text=True, check=True).stdout.strip()
+
+
 def check_debs(build_dir, architecture):
     # What runs the build's programs here (nothing for a native build), and
     # the readelf of its binutils.
@@ -161,8 +170,9 @@ def check_debs(build_dir, architecture):
         if sorted(names) != sorted(DEB_CONTENTS):
             fail(f"cpack made {packages}, expected one package each of {sorted(DEB_CONTENTS)}")
         for name, package in names.items():
-            if deb_files(package) != DEB_CONTENTS[name]:
-                fail(f"{name} holds {deb_files(package)}, expected {DEB_CONTENTS[name]}")
+            expected = sorted(path.format(multiarch=multiarch(architecture)) for path in DEB_CONTENTS[name])
+            if deb_files(package) != expected:
+                fail(f"{name} holds {deb_files(package)}, expected {expected}")
             if deb_field(package, "Architecture") != architecture:
                 fail(f"{name} is for {deb_field(package, 'Architecture')!r}, expected {architecture!r}")
             depends = deb_field(package, "Depends")
@@ -311,7 +321,7 @@ OTHER_BUILDS = [
 # What the .deb files hold of such a build, and where it is built (the library
 # first: it is stripped before it is compared).
 BUILT_ALIKE = [
-    ("usr/lib/marlek-sim/libmarlek.so", "marlek_sim/libmarlek.so"),
+    (SIM_LIBRARY, "marlek_sim/libmarlek.so"),
     ("usr/share/man/man1/pinio.1.gz", "man/pinio.1.gz"),
     ("usr/share/doc/marlek-board-tools/changelog.Debian.gz", "packaging/changelog.Debian.gz"),
 ]
@@ -337,7 +347,7 @@ def check_other_builds(root):
             if alike:
                 subprocess.run(["strip", os.path.join(build, BUILT_ALIKE[0][1])], check=True)  # as CPack does
                 for packed, built in BUILT_ALIKE:
-                    with open(os.path.join(root, packed), "rb") as one, open(os.path.join(build, built), "rb") as other:
+                    with open(os.path.join(root, packed.format(multiarch=multiarch())), "rb") as one, open(os.path.join(build, built), "rb") as other:
                         if one.read() != other.read():
                             fail(f"{packed} built in another folder differs from the one packed")
 
