@@ -44,10 +44,13 @@ def main():
         imported = re.findall(r"\*UND\*\s+\S+\s+(?:\S+\s+)?(\S+)$", objdump(args.objdump, args.program, "-T"),
                               re.MULTILINE)
         allocating = sorted(ALLOCATORS.intersection(imported))
-        # Each line: value, seven flag characters, section, size, version, name.
-        exported = sorted(name for section, name in re.findall(r"^[0-9a-f]+ .{7} (\S+)\s+[0-9a-f]+\s+(?:\S+\s+)?(\S+)$",
-                                                             objdump(args.objdump, args.program, "-T"), re.MULTILINE)
-                          if section != "*UND*")
+        # Each line: value, seven flag characters (the first the binding:
+        # l for a local symbol, such as the section symbols that arm64's
+        # linker puts in the table), section, size, version, name.
+        exported = sorted(name for flags, section, name in
+                          re.findall(r"^[0-9a-f]+ (.{7}) (\S+)\s+[0-9a-f]+\s+(?:\S+\s+)?(\S+)$",
+                                     objdump(args.objdump, args.program, "-T"), re.MULTILINE)
+                          if section != "*UND*" and flags[0] != "l")
         if args.exports is not None and exported != sorted(args.exports):
             faults.append(f"exports {', '.join(exported)}; expected {', '.join(sorted(args.exports))} alone")
         if allocating and args.exports is None:
