@@ -471,7 +471,15 @@ const char* OriginNote(PathOrigin origin) {
 bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
                      ProblemSink sink, void* context) {
     static char text[MAX_DESCRIPTION_BYTES + 1];
-    // Not blocking on a FIFO or a device: only a regular file is read.
+    // Only a regular file is read, and what is not one is not even opened (a
+    // watchdog named by mistake starts when it is opened). O_NONBLOCK: a
+    // FIFO put in its place meanwhile does not hang the open.
+    struct stat status {};
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+        std::snprintf(problem, sizeof problem, "the board description %s%s is %s, not a regular file; name the "
+                      "description's file", path, OriginNote(origin), FileKind(status.st_mode));
+        return false;
+    }
     const int fd = OpenDescriptor(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0 && (errno == EACCES || errno == EPERM)) {
         std::snprintf(problem, sizeof problem,
@@ -485,7 +493,6 @@ bool LoadDescription(const char* path, PathOrigin origin, Description& descripti
                       std::strerror(errno), OpenFix(origin), FORMAT_PAGE);
         return false;
     }
-    struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(fd);
         std::snprintf(problem, sizeof problem, "the board description %s%s is %s, not a regular file; name the "

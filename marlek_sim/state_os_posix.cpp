@@ -244,7 +244,13 @@ StateFile::~StateFile() {
 
 OpenOutcome StateFile::Open(const std::string& path, std::unique_ptr<StateFile>& file, std::string& owner,
                             std::string& error) {
-    // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
+    // Looked at before it is opened: a device named by mistake (a watchdog
+    // starts when it is opened) is never opened. O_NONBLOCK: a FIFO put in
+    // the file's place meanwhile must not hang the open.
+    struct stat before {};
+    if (lstat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode) && !S_ISLNK(before.st_mode)) {
+        return OpenOutcome::NotRegularFile;
+    }
     const int fd = OpenFile(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         const int code = errno;
@@ -391,7 +397,13 @@ AppendFile::~AppendFile() {
 bool AppendFile::IsOpen() const { return handle_ >= 0; }
 
 bool AppendFile::Open(const std::string& path, const std::string& avoidPath, std::string& error) {
-    // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting.
+    // A device named by mistake is never opened; O_NONBLOCK: a FIFO put there
+    // meanwhile fails at once instead of waiting for a reader.
+    struct stat before {};
+    if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        error = "it is not a regular file";
+        return false;
+    }
     constexpr int FLAGS = O_WRONLY | O_APPEND | O_NONBLOCK;
     bool created = true;
     int fd = OpenFile(path.c_str(), FLAGS | O_CREAT | O_EXCL, 0666);

@@ -44,6 +44,9 @@ def cases(folder):
          "marlek-board: the board description folder is a folder, not a regular file; name the description's file\n"),
         ("variable_folder", [], {"MARLEK_BOARD": "folder"}, 1,
          "marlek-board: the board description folder (MARLEK_BOARD names it) is a folder, not a regular file"),
+        ("device", ["/dev/null"], {}, 1,
+         "marlek-board: the board description /dev/null is a character device, not a regular file; name the "
+         "description's file\n"),
         ("every_malformed_line", ["malformed.conf"], {}, 1,
          "marlek-board: malformed.conf:1: \"9\" is not a pin: the pins are 0 to 7\n"
          "marlek-board: malformed.conf:3: unknown entry \"pins\"; an entry begins with pin, led, uart12 or uart34 "
