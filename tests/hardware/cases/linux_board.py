@@ -89,6 +89,12 @@ DRAFT = ("# A starting board description, written by marlek-board --draft from w
          "#led line CHIP LINE active-low\n" + draft_pair("uart12", "UART 1 and 2") + draft_pair("uart34", "UART 3 and 4"))
 
 
+def dio_map(count):
+    """marlek-board's map of the first count pins, free on the fixture's chip."""
+    return "".join(f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, free\n"
+                   for pin in range(count))
+
+
 def pin_lines(*flags):
     """line_info of the eight DIO lines, as held by the library."""
     return "\n".join(f"{pin} DIO{pin} marlek used,{flag}" for pin, flag in enumerate(flags))
@@ -270,8 +276,7 @@ CASES = [
     # The check command: the map, and each problem with status 1.
     Case("check_map", "marlek-board", stdout=(
         f"board description {BOARD_PATH}\n"
-        + "".join(f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, free\n"
-                  for pin in range(8))
+        + dio_map(8)
         + "led      LED class device marlek:user, brightness 0 of 1\n"
         + "uart12   line 0 \"UART12_M0\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 1: input, free\n"
         + "uart12   line 1 \"UART12_M1\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 2: input, free\n"
@@ -281,8 +286,7 @@ CASES = [
         + "uart34   rs232 0 0, rs485 1 1, rs422 1 0\n"), stderr="", board=BOARD),
     Case("check_problems", "marlek-board", stdout=(
         f"board description {BOARD_PATH}\n"
-        + "".join(f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, free\n"
-                  for pin in range(7))
+        + dio_map(7)
         + "pin 7    line 7 of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1): output, held by \"other-user\"\n"
         + f"pin 7    problem: GPIO line busy: {BOARD_PATH}:8: pin 7: {DIO_BUSY}\n"
         + "led      not described: userled cannot switch it\n"
@@ -294,8 +298,7 @@ CASES = [
     # marlek-board judges a description as the library does.
     Case("check_one_line", "marlek-board", stdout=(
         f"board description {BOARD_PATH}\n"
-        + "".join(f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, free\n"
-                  for pin in range(8))
+        + dio_map(8)
         + "led      not described: userled cannot switch it\n"
         + "uart12   line 0 \"DIO0\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0), mode line 1: input, free\n"
         + "uart12   rs232 0, rs485 1, rs422 1\n"
