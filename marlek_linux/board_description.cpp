@@ -350,6 +350,15 @@ void EntryWhere(const char* path, const LineEntry& entry, char* out, size_t size
     std::snprintf(out, size, "%s:%d: %s", path, entry.sourceLine, entry.role);
 }
 
+void LedWhere(const char* path, const LedEntry& led, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: the LED", path, led.sourceLine);
+}
+
+void TtyWhere(const char* path, const PairEntry& pair, int pairIndex, int port, char* out, size_t size) {
+    std::snprintf(out, size, "%s:%d: %s tty%d", path, pair.ttyLine[static_cast<size_t>(port)], PairEntryName(pairIndex),
+                  port + 1);
+}
+
 int DescribedLines(const Description& description, std::array<const LineEntry*, MAX_DESCRIBED_LINES>& lines) {
     int count = 0;
     const auto add = [&](const LineEntry& entry) {

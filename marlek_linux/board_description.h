@@ -76,6 +76,11 @@ struct PairEntry {
 // "FILE:LINE: the LED", "FILE:LINE: uart12 mode line 2".
 void EntryWhere(const char* path, const LineEntry& entry, char* out, size_t size);
 
+// The same for the LED as an LED class device ("FILE:LINE: the LED"), and
+// for the tty of a pair's port ("FILE:LINE: uart12 tty1").
+void LedWhere(const char* path, const LedEntry& led, char* out, size_t size);
+void TtyWhere(const char* path, const PairEntry& pair, int pairIndex, int port, char* out, size_t size);
+
 // Whether the description says anything of the pair.
 bool PairDescribed(const PairEntry& pair);
 

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -71,6 +73,25 @@ int OpenCheckedDevice(const char* path, const DeviceCheck& check, int flags) {
         return -1;
     }
     return fd;
+}
+
+bool ReadSysfsNumber(const char* path, unsigned long& value, int& error) {
+    const int fd = marlek_board::OpenDescriptor(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    char text[32] = "";
+    ssize_t got = -1;
+    do {
+        got = read(fd, text, sizeof text - 1);
+    } while (got < 0 && errno == EINTR);
+    error = errno;
+    close(fd);
+    if (got <= 0) return false;
+    text[got] = '\0';
+    value = std::strtoul(text, nullptr, 10);
+    return true;
 }
 
 }  // namespace marlek_linux

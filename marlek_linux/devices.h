@@ -34,6 +34,10 @@ bool CheckDevice(const char* path, DeviceKind kind, DeviceCheck& check);
 // opened is no longer that device.
 int OpenCheckedDevice(const char* path, const DeviceCheck& check, int flags);
 
+// A number from a sysfs attribute (an LED's brightness, a port's type);
+// false with errno's value in error when it cannot be read.
+bool ReadSysfsNumber(const char* path, unsigned long& value, int& error);
+
 }  // namespace marlek_linux
 
 #endif  // MARLEK_LINUX_DEVICES_H

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "descriptors.h"
+#include "devices.h"
 
 namespace marlek_linux {
 
@@ -39,27 +40,6 @@ bool MissingProblem(const char* name, const char* where, Problem& problem) {
                 where, name, LED_CLASS_FOLDER);
 }
 
-// A number from a sysfs attribute; false when it cannot be read.
-bool ReadNumber(const char* path, unsigned long& value, int& error) {
-    const int fd = OpenDescriptor(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    char text[32] = "";
-    ssize_t got = -1;
-    do {
-        got = read(fd, text, sizeof text - 1);
-    } while (got < 0 && errno == EINTR);
-    error = errno;
-    int copy = fd;
-    CloseDescriptor(copy);
-    if (got <= 0) return false;
-    text[got] = '\0';
-    value = std::strtoul(text, nullptr, 10);
-    return true;
-}
-
 }  // namespace
 
 bool ReadLed(const char* name, const char* where, unsigned long& brightness, unsigned long& maximum,
@@ -67,13 +47,13 @@ bool ReadLed(const char* name, const char* where, unsigned long& brightness, uns
     char path[LED_NAME_SIZE + 64];
     int error = 0;
     AttributePath(name, "max_brightness", path);
-    if (!ReadNumber(path, maximum, error)) {
+    if (!ReadSysfsNumber(path, maximum, error)) {
         if (error == ENOENT) return MissingProblem(name, where, problem);
         return Fail(problem, ERROR_LED_FAILED, "%s: cannot read %s: %s", where, path, std::strerror(error));
     }
     if (maximum == 0) maximum = 1;
     AttributePath(name, "brightness", path);
-    if (!ReadNumber(path, brightness, error)) {
+    if (!ReadSysfsNumber(path, brightness, error)) {
         return Fail(problem, ERROR_LED_FAILED, "%s: cannot read %s: %s", where, path, std::strerror(error));
     }
     return true;

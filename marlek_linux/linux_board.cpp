@@ -343,7 +343,7 @@ bool SetLed(bool on, Problem& problem) {
     switch (led.kind) {
         case LedKind::Class: {
             char where[PATH_TEXT_SIZE + 32];
-            std::snprintf(where, sizeof where, "%s:%d: the LED", library.description.path, led.sourceLine);
+            LedWhere(library.description.path, led, where, sizeof where);
             return WriteLed(led.className, where, on, problem);
         }
         case LedKind::Line:
@@ -397,8 +397,7 @@ bool SetSerialMode(int pair, SerialMode mode, Problem& problem) {
         const char* tty = entry.tty[static_cast<size_t>(port)].data();
         if (tty[0] == '\0') continue;
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: %s tty%d", library.description.path,
-                      entry.ttyLine[static_cast<size_t>(port)], PairEntryName(pair), port + 1);
+        TtyWhere(library.description.path, entry, pair, port, where, sizeof where);
         if (SetRs485(tty, mode, entry.delayBeforeSend, entry.delayAfterSend, where, problem)) {
             portSwitched = true;
             continue;

@@ -149,7 +149,7 @@ void CheckLed() {
         return;
     }
     char where[PATH_TEXT_SIZE + 32];
-    std::snprintf(where, sizeof where, "%s:%d: the LED", check.description->path, led.sourceLine);
+    LedWhere(check.description->path, led, where, sizeof where);
     char concerns[96];
     Concerns("the LED", led.sourceLine, concerns);
     Problem problem;
@@ -173,7 +173,7 @@ void CheckTtys(int pair) {
         if (tty[0] == '\0') continue;
         const int sourceLine = entry.ttyLine[static_cast<size_t>(port)];
         char where[PATH_TEXT_SIZE + 32];
-        std::snprintf(where, sizeof where, "%s:%d: %s tty%d", check.description->path, sourceLine, label, port + 1);
+        TtyWhere(check.description->path, entry, pair, port, where, sizeof where);
         char what[32];
         std::snprintf(what, sizeof what, "%s tty%d", label, port + 1);
         char concerns[96];

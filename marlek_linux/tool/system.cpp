@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "descriptors.h"
+#include "devices.h"
 #include "gpio.h"
 #include "led_class.h"
 #include "output.h"
@@ -45,12 +46,9 @@ bool IsSerialPort(const char* name) {
     struct stat status {};
     if (lstat(path, &status) != 0) return false;
     std::snprintf(path, sizeof path, "%s/%s/type", TTY_CLASS_FOLDER, name);
-    const int fd = marlek_board::OpenDescriptor(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return true;
-    char type[16] = "";
-    const ssize_t got = read(fd, type, sizeof type - 1);
-    close(fd);
-    return got <= 0 || std::strtol(type, nullptr, 10) != 0;
+    unsigned long type = 0;
+    int error = 0;
+    return !ReadSysfsNumber(path, type, error) || type != 0;
 }
 
 int ListPorts(Port (&ports)[MAX_PORTS]) {
@@ -182,18 +180,6 @@ struct PinGuess {
 
 constexpr int MAX_GUESSES = 8;
 
-bool HasLineNamed(const Chip& chip, const char* name) {
-    for (uint32_t offset = 0; offset < chip.lineCount; ++offset) {
-        gpio_v2_line_info info{};
-        info.offset = offset;
-        if (marlek_board::IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) == 0 &&
-            std::strncmp(info.name, name, sizeof info.name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A word that a description can hold: printable, no blank, no '#'.
 bool IsWord(const char* text) {
     if (*text == '\0') return false;
@@ -261,7 +247,9 @@ void ScanChips(System& system) {
             for (int pin = 1; pin < marlek_board::PIN_COUNT && all; ++pin) {
                 char name[GPIO_MAX_NAME_SIZE + 4];
                 std::snprintf(name, sizeof name, "%s%d", prefix, pin);
-                all = HasLineNamed(chip, name);
+                FoundLine line;
+                Problem problem;
+                all = FindLine(chip, name, "", line, problem);
             }
             if (!all) continue;
             PinGuess& guess = system.guesses[system.guessCount++];
