@@ -61,6 +61,13 @@ bool IsUtf8C1(const unsigned char* text, size_t length) {
 
 }  // namespace
 
+size_t ControlLength(const char* text, size_t length) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (length == 0) return 0;
+    if (IsUtf8C1(bytes, length)) return 2;
+    return bytes[0] < 0x20 || (bytes[0] >= 0x7F && bytes[0] <= 0x9F) ? 1 : 0;
+}
+
 size_t UnprintableAt(const char* text, size_t length) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     size_t at = 0;

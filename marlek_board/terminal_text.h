@@ -17,6 +17,11 @@ namespace marlek_board {
 // code points above U+10FFFF included). length when there is none.
 size_t UnprintableAt(const char* text, size_t length);
 
+// The length of the control character at text: 1 for a C0 control, DEL or
+// a C1 control byte, 2 for a C1 control in UTF-8; 0 when text does not begin
+// with one (it is printable, or not UTF-8).
+size_t ControlLength(const char* text, size_t length);
+
 // Writes text to out as a terminal may show it: printable UTF-8 as it is,
 // a tab, new line or carriage return as \t, \n or \r, and every other byte
 // that UnprintableAt finds as \xHH (U+009B is \xc2\x9b). A backslash stays as

@@ -90,12 +90,9 @@ std::string Escaped(std::string_view text) {
 std::string UnprintableProblem(std::string_view text) {
     const size_t at = UnprintableAt(text);
     if (at == std::string_view::npos) return "";
-    const auto byte = static_cast<unsigned char>(text[at]);
-    // C0, DEL and C1, alone or in UTF-8 (0xC2 0x80 to 0xC2 0x9F).
-    const bool utf8C1 =
-        byte == 0xC2 && at + 1 < text.size() && (static_cast<unsigned char>(text[at + 1]) & 0xE0u) == 0x80u;
-    const std::string shown = Escaped(text.substr(at, utf8C1 ? 2 : 1));
-    if (byte < 0x20 || (byte >= 0x7F && byte <= 0x9F) || utf8C1) {
+    const size_t control = marlek_board::ControlLength(text.data() + at, text.size() - at);
+    const std::string shown = Escaped(text.substr(at, control != 0 ? control : 1));
+    if (control != 0) {
         return "holds a control character (" + shown + "), which would act on the terminal that shows it";
     }
     return "holds a byte that is not UTF-8 (" + shown + "), which a terminal cannot show as text";
