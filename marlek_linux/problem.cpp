@@ -7,7 +7,7 @@ namespace marlek_linux {
 
 namespace {
 
-constexpr std::array<const char*, 18> ERROR_TEXTS{
+constexpr std::array<const char*, 19> ERROR_TEXTS{
     "no error",
     "digital I/O not initialised",
     "digital I/O already initialised",
@@ -26,6 +26,7 @@ constexpr std::array<const char*, 18> ERROR_TEXTS{
     "LED cannot be written",
     "not in the board description",
     "serial port mode not switched",
+    "board service not reachable",
 };
 
 }  // namespace

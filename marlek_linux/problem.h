@@ -22,6 +22,7 @@ enum LinuxErrorCode : uint8_t {
     ERROR_LED_FAILED = 15,      // the LED cannot be written
     ERROR_NOT_DESCRIBED = 16,   // the description does not have what the call needs
     ERROR_SERIAL_FAILED = 17,   // a serial port cannot be switched
+    ERROR_SERVICE = 18,         // the board service is not running, does not answer, or is full
 };
 
 // The operator's text for an error code, shared or the library's own.

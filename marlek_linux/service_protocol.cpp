@@ -1,0 +1,104 @@
+#include "service_protocol.h"
+
+#include <cstring>
+
+#include "board_rules.h"
+
+namespace marlek_linux {
+
+namespace {
+
+constexpr uint8_t MARK[2] = {'M', 'B'};
+
+uint32_t Little32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+void PutLittle32(uint32_t value, uint8_t* bytes) {
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+HeaderCheck ReadHeader(const uint8_t* header, bool fromService, MessageKind& kind, uint32_t& length) {
+    if (header[0] != MARK[0] || header[1] != MARK[1]) return HeaderCheck::BadMark;
+    if (header[2] != PROTOCOL_VERSION) return HeaderCheck::BadVersion;
+    kind = static_cast<MessageKind>(header[3]);
+    const bool known = fromService ? (kind == MessageKind::Answer || kind == MessageKind::StatusAnswer)
+                                   : (kind == MessageKind::Hello || kind == MessageKind::Call ||
+                                      kind == MessageKind::Status);
+    if (!known) return HeaderCheck::BadKind;
+    length = Little32(header + 4);
+    if (length > MAX_BODY) return HeaderCheck::TooLong;
+    return HeaderCheck::Ok;
+}
+
+const char* HeaderCheckText(HeaderCheck check) {
+    switch (check) {
+        case HeaderCheck::Ok: return "a message";
+        case HeaderCheck::BadMark: return "not a message of the board service's protocol";
+        case HeaderCheck::BadVersion: return "a message of another version of the board service's protocol";
+        case HeaderCheck::BadKind: return "a message of a kind that is not asked here";
+        case HeaderCheck::TooLong: return "a message longer than the protocol allows";
+    }
+    return "not a message";
+}
+
+size_t PutMessage(MessageKind kind, const void* body, size_t length, uint8_t* out) {
+    out[0] = MARK[0];
+    out[1] = MARK[1];
+    out[2] = PROTOCOL_VERSION;
+    out[3] = static_cast<uint8_t>(kind);
+    PutLittle32(static_cast<uint32_t>(length), out + 4);
+    if (length > 0) std::memcpy(out + HEADER_SIZE, body, length);
+    return HEADER_SIZE + length;
+}
+
+void PutCall(const BoardRequest& request, uint8_t (&body)[CALL_BODY]) {
+    body[0] = static_cast<uint8_t>(request.operation);
+    body[1] = request.first;
+    body[2] = request.second;
+    body[3] = request.nullArgument ? 1 : 0;
+    PutLittle32(static_cast<uint32_t>(request.pin), body + 4);
+}
+
+bool TakeCall(const uint8_t* body, size_t length, BoardRequest& request) {
+    // The calls that reach a board; the two error functions stay in the library.
+    if (length != CALL_BODY || body[0] > static_cast<uint8_t>(marlek_board::Operation::SerialConfig) || body[3] > 1) {
+        return false;
+    }
+    request.operation = static_cast<marlek_board::Operation>(body[0]);
+    request.first = body[1];
+    request.second = body[2];
+    request.nullArgument = body[3] != 0;
+    const uint32_t pin = Little32(body + 4);
+    std::memcpy(&request.pin, &pin, sizeof request.pin);
+    return true;
+}
+
+size_t PutAnswer(LibStatus status, uint8_t value, const marlek_board::ErrorRecord& failure, uint8_t* body) {
+    body[0] = status;
+    body[1] = status == 0 ? 0 : failure.code;
+    body[2] = value;
+    if (status == 0) return ANSWER_FIXED;
+    const size_t text = strnlen(failure.detail, sizeof failure.detail);
+    const size_t kept = text < MAX_BODY - ANSWER_FIXED ? text : MAX_BODY - ANSWER_FIXED;
+    std::memcpy(body + ANSWER_FIXED, failure.detail, kept);
+    return ANSWER_FIXED + kept;
+}
+
+bool TakeAnswer(const uint8_t* body, size_t length, LibStatus& status, uint8_t& value,
+                marlek_board::ErrorRecord& failure) {
+    if (length < ANSWER_FIXED || (body[0] == 0 && length != ANSWER_FIXED)) return false;
+    value = body[2];
+    status = 0;
+    if (body[0] == 0) return true;
+    const size_t text = length - ANSWER_FIXED;
+    marlek_board::RecordError(failure, body[1], "%.*s", static_cast<int>(text),
+                              reinterpret_cast<const char*>(body + ANSWER_FIXED));
+    // The status the service's library returned: the code, or 0xFF for code 0.
+    status = body[0];
+    return true;
+}
+
+}  // namespace marlek_linux
