@@ -477,9 +477,9 @@ const char* OriginNote(PathOrigin origin) {
 
 }  // namespace
 
-bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
-                     ProblemSink sink, void* context) {
-    static char text[MAX_DESCRIPTION_BYTES + 1];
+bool ReadDescriptionFile(const char* path, PathOrigin origin, char (&text)[MAX_DESCRIPTION_BYTES + 1], size_t& length,
+                         struct stat* identity, char (&problem)[PROBLEM_SIZE]) {
+    length = 0;
     // Only a regular file is read, and what is not one is not even opened (a
     // watchdog named by mistake starts when it is opened). O_NONBLOCK: a
     // FIFO put in its place meanwhile does not hang the open.
@@ -508,7 +508,7 @@ bool LoadDescription(const char* path, PathOrigin origin, Description& descripti
                       "description's file", path, OriginNote(origin), FileKind(status.st_mode));
         return false;
     }
-    size_t length = 0;
+    if (identity != nullptr) *identity = status;
     for (;;) {
         const ssize_t got = read(fd, text + length, sizeof text - length);
         if (got < 0 && errno == EINTR) continue;
@@ -529,6 +529,14 @@ bool LoadDescription(const char* path, PathOrigin origin, Description& descripti
         }
     }
     close(fd);
+    return true;
+}
+
+bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
+                     ProblemSink sink, void* context) {
+    static char text[MAX_DESCRIPTION_BYTES + 1];
+    size_t length = 0;
+    if (!ReadDescriptionFile(path, origin, text, length, nullptr, problem)) return false;
     return ParseDescription(path, text, length, description, problem, sink, context);
 }
 

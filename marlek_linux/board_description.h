@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <sys/stat.h>
+
 #include "board_rules.h"
 #include "error_record.h"
 
@@ -129,6 +131,11 @@ PathOrigin DescriptionOrigin();
 // file, unreadable or too long is a problem as a malformed one is.
 bool LoadDescription(const char* path, PathOrigin origin, Description& description, char (&problem)[PROBLEM_SIZE],
                      ProblemSink sink = nullptr, void* context = nullptr);
+
+// Reads the file at path whole into text, with the same refusals as
+// LoadDescription, and what fstat says of it in identity, when given.
+bool ReadDescriptionFile(const char* path, PathOrigin origin, char (&text)[MAX_DESCRIPTION_BYTES + 1], size_t& length,
+                         struct stat* identity, char (&problem)[PROBLEM_SIZE]);
 
 // What a file of this mode (st_mode) is, for texts: "a regular file", "a
 // folder", "a FIFO", "a character device"...

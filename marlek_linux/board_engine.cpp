@@ -414,6 +414,9 @@ bool Carry(BoardEngine& engine, RunState& run, const BoardRequest& request, uint
         default: break;
     }
     if (!CheckDioOpen(run, operation, problem)) return false;
+    // The service's pins may have been given back meanwhile (a description
+    // that maps them elsewhere): taken again as they are.
+    if (!engine.pins.held && !HoldPins(engine, 0, PinState{}, problem)) return false;
     switch (operation) {
         case Operation::DIOSetConfig: return ApplyPinConfig(engine, request.first, request.second, problem);
         case Operation::DIOInputByte:

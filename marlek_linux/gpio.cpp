@@ -29,6 +29,8 @@ constexpr const char* DEVICE_FOLDER = "/dev";
 constexpr const char* CHIP_PREFIX = "gpiochip";
 constexpr int MAX_CHIPS_LISTED = 16;  // in a text
 
+const char* g_consumer = CONSUMER;
+
 void CopyText(char* out, size_t size, const char* text) {
     std::snprintf(out, size, "%s", text);
 }
@@ -305,11 +307,13 @@ bool CheckLineFree(const Chip& chip, const FoundLine& line, const char* where, P
     return BusyProblem(chip, line, line.info.consumer, where, problem);
 }
 
+void UseConsumer(const char* consumer) { g_consumer = consumer; }
+
 bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpio_v2_line_config& config,
                   const char* where, int& fd, Problem& problem) {
     gpio_v2_line_request request{};
     for (int i = 0; i < count; ++i) request.offsets[i] = lines[i].offset;
-    CopyText(request.consumer, sizeof request.consumer, CONSUMER);
+    CopyText(request.consumer, sizeof request.consumer, g_consumer);
     request.config = config;
     request.num_lines = static_cast<uint32_t>(count);
     if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINE_IOCTL, &request) != 0) {

@@ -16,7 +16,10 @@
 
 namespace marlek_linux {
 
+// The consumer the kernel lists for the lines requested: "marlek" for a
+// program's run, the board service's own name for its lines.
 inline constexpr const char* CONSUMER = "marlek";
+void UseConsumer(const char* consumer);
 
 inline constexpr int MAX_CHIPS = 64;
 

@@ -1,0 +1,321 @@
+#include "server.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "descriptors.h"
+#include "problem.h"
+#include "service_client.h"
+#include "service_protocol.h"
+
+namespace marlek_linux::service {
+
+namespace {
+
+constexpr int MAX_EVENTS = 32;
+
+std::string ProgramOf(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    const int fd = marlek_board::OpenDescriptor(path, O_RDONLY);
+    if (fd < 0) return "?";
+    char name[64] = "";
+    const ssize_t got = read(fd, name, sizeof name - 1);
+    close(fd);
+    std::string program(name, got > 0 ? static_cast<size_t>(got) : 0);
+    while (!program.empty() && program.back() == '\n') program.pop_back();
+    return program.empty() ? "?" : program;
+}
+
+Peer PeerOf(int fd) {
+    Peer peer;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) {
+        peer.uid = credentials.uid;
+        peer.pid = credentials.pid;
+        peer.program = ProgramOf(credentials.pid);
+    } else {
+        peer.program = "?";
+    }
+    return peer;
+}
+
+}  // namespace
+
+Server::Server(int listenFd, std::string socketPath, BoardKeeper& keeper, Log log)
+    : listen_(listenFd), socketPath_(std::move(socketPath)), keeper_(keeper), log_(log) {}
+
+Server::~Server() {
+    for (auto& [fd, client] : clients_) close(fd);
+    if (signals_ >= 0) close(signals_);
+    if (epoll_ >= 0) close(epoll_);
+}
+
+int Server::Run() {
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGHUP);
+    std::signal(SIGPIPE, SIG_IGN);
+    if (sigprocmask(SIG_BLOCK, &handled, nullptr) != 0 ||
+        (signals_ = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK)) < 0 ||
+        (epoll_ = epoll_create1(EPOLL_CLOEXEC)) < 0) {
+        log_(std::string("cannot wait for clients and signals: ") + std::strerror(errno));
+        return 1;
+    }
+    for (const int fd : {listen_, signals_}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            log_(std::string("cannot wait for clients and signals: ") + std::strerror(errno));
+            return 1;
+        }
+    }
+    epoll_event events[MAX_EVENTS];
+    for (;;) {
+        const int ready = epoll_wait(epoll_, events, MAX_EVENTS, WaitMs());
+        if (ready < 0 && errno != EINTR) {
+            log_(std::string("cannot wait for clients: ") + std::strerror(errno));
+            return 1;
+        }
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == signals_) {
+                signalfd_siginfo signal{};
+                while (read(signals_, &signal, sizeof signal) == static_cast<ssize_t>(sizeof signal)) {
+                    if (signal.ssi_signo == SIGHUP) {
+                        keeper_.Refresh(true);
+                    } else {
+                        log_("stopping: every line is given back");
+                        return 0;
+                    }
+                }
+                continue;
+            }
+            if (fd == listen_) {
+                Accept();
+                continue;
+            }
+            if ((events[i].events & EPOLLOUT) != 0 && clients_.count(fd) != 0) Writable(clients_.at(fd));
+            if ((events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0 && clients_.count(fd) != 0 &&
+                clients_.at(fd).out.empty()) {
+                Readable(clients_.at(fd));
+            }
+        }
+        DropHalfMessages();
+        for (const int fd : dropped_) close(fd);
+        dropped_.clear();
+    }
+}
+
+int Server::WaitMs() const {
+    int64_t soonest = -1;
+    for (const auto& [fd, client] : clients_) {
+        if (client.halfSince >= 0 && (soonest < 0 || client.halfSince < soonest)) soonest = client.halfSince;
+    }
+    if (soonest < 0) return -1;  // nothing to time: no wake-up until something happens
+    const int64_t left = soonest + HALF_MESSAGE_MS - NowMs();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void Server::DropHalfMessages() {
+    const int64_t now = NowMs();
+    std::vector<int> late;
+    for (const auto& [fd, client] : clients_) {
+        if (client.halfSince >= 0 && now - client.halfSince >= HALF_MESSAGE_MS) late.push_back(fd);
+    }
+    for (const int fd : late) Drop(fd, "it sent half a message and nothing more for a second");
+}
+
+void Server::Accept() {
+    for (;;) {
+        const int fd = marlek_board::AboveStandardStreams(accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (fd < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+                log_(std::string("cannot take a connection: ") + std::strerror(errno));
+            }
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return;
+        }
+        if (clients_.size() >= MAX_CLIENTS) {
+            Refuse(fd, "the board service at %s serves %s programs already; end one of them, or try again later",
+                   std::to_string(MAX_CLIENTS));
+            continue;
+        }
+        // A program starting: the description is taken again if it has changed.
+        keeper_.Refresh(false);
+        Client& client = clients_[fd];
+        client.fd = fd;
+        client.peer = PeerOf(fd);
+        client.in.reserve(MAX_MESSAGE);
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+            log_(std::string("cannot wait for a client: ") + std::strerror(errno));
+            clients_.erase(fd);
+            close(fd);
+        }
+    }
+}
+
+// Answers a connection that cannot be served with a failed call, whatever it
+// asks, and closes it; what it sent meanwhile is read first, so that the
+// answer is not lost to a reset.
+void Server::Refuse(int fd, const char* format, const std::string& detail) {
+    marlek_board::ErrorRecord failure;
+    const LibStatus status =
+        marlek_board::RecordError(failure, ERROR_SERVICE, format, socketPath_.c_str(), detail.c_str());
+    static uint8_t body[MAX_BODY];
+    static uint8_t message[MAX_MESSAGE];
+    const size_t size = PutMessage(MessageKind::Answer, body, PutAnswer(status, 0, failure, body), message);
+    (void)!send(fd, message, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    shutdown(fd, SHUT_WR);
+    char drained[512];
+    while (recv(fd, drained, sizeof drained, MSG_DONTWAIT) > 0) {
+    }
+    close(fd);
+}
+
+void Server::Drop(int fd, const std::string& why) {
+    const auto found = clients_.find(fd);
+    if (found == clients_.end()) return;
+    const Peer& peer = found->second.peer;
+    if (!why.empty()) {
+        log_("dropped " + peer.program + " (pid " + std::to_string(peer.pid) + ", uid " + std::to_string(peer.uid) +
+             "): " + why);
+    }
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    clients_.erase(found);
+    dropped_.push_back(fd);
+}
+
+void Server::Readable(Client& client) {
+    uint8_t buffer[MAX_MESSAGE];
+    const size_t room = MAX_MESSAGE - client.in.size();
+    const ssize_t got = recv(client.fd, buffer, room, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (got <= 0) {
+        // The program has ended; a half message it left changes nothing.
+        Drop(client.fd, "");
+        return;
+    }
+    client.in.insert(client.in.end(), buffer, buffer + got);
+    TakeMessages(client);
+}
+
+// Handles every whole message in the client's input; false when it was dropped.
+bool Server::TakeMessages(Client& client) {
+    const int fd = client.fd;
+    size_t used = 0;
+    while (client.out.empty()) {
+        const size_t left = client.in.size() - used;
+        const uint8_t* at = client.in.data() + used;
+        // A wrong mark or version is refused as soon as its byte is there.
+        uint8_t header[HEADER_SIZE] = {'M', 'B', PROTOCOL_VERSION, static_cast<uint8_t>(MessageKind::Hello)};
+        std::memcpy(header, at, left < HEADER_SIZE ? left : HEADER_SIZE);
+        MessageKind kind{};
+        uint32_t length = 0;
+        const HeaderCheck check = ReadHeader(header, false, kind, length);
+        if (check != HeaderCheck::Ok && (left >= HEADER_SIZE || check != HeaderCheck::TooLong)) {
+            Refuse(dup(fd), "the board service at %s refused %s from this program", HeaderCheckText(check));
+            Drop(fd, std::string("it sent ") + HeaderCheckText(check));
+            return false;
+        }
+        if (left < HEADER_SIZE || left - HEADER_SIZE < length) break;
+        if (!Handle(client, static_cast<uint8_t>(kind), at + HEADER_SIZE, length)) return false;
+        if (clients_.count(fd) == 0) return false;  // gone while its answer was sent
+        used += HEADER_SIZE + length;
+    }
+    client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(used));
+    if (client.in.empty()) {
+        client.halfSince = -1;
+    } else if (client.halfSince < 0 || used > 0) {
+        client.halfSince = NowMs();
+    }
+    return true;
+}
+
+bool Server::Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t length) {
+    switch (static_cast<MessageKind>(kind)) {
+        case MessageKind::Hello:
+            if (client.greeted || length > PATH_TEXT_SIZE) break;
+            client.greeted = true;
+            client.board.assign(reinterpret_cast<const char*>(body), length);
+            return true;
+        case MessageKind::Call: {
+            BoardRequest request;
+            if (!TakeCall(body, length, request)) break;
+            marlek_board::ErrorRecord failure;
+            uint8_t value = 0;
+            const LibStatus status = keeper_.SameDescription(client.board)
+                                         ? keeper_.Call(client.run, request, value, failure)
+                                         : keeper_.RefuseOtherDescription(client.board, failure);
+            static uint8_t answer[MAX_BODY];
+            Send(client, static_cast<uint8_t>(MessageKind::Answer), answer, PutAnswer(status, value, failure, answer));
+            return true;
+        }
+        case MessageKind::Status: {
+            if (length != 0) break;
+            const std::string text = keeper_.StatusText() + "socket " + socketPath_ + "\nclients " +
+                                     std::to_string(clients_.size()) + "\n";
+            Send(client, static_cast<uint8_t>(MessageKind::StatusAnswer), text.data(),
+                 text.size() < MAX_BODY ? text.size() : MAX_BODY);
+            return true;
+        }
+        default: break;
+    }
+    Refuse(dup(client.fd), "the board service at %s refused %s from this program", "a message it cannot take");
+    Drop(client.fd, "it sent a message the service cannot take");
+    return false;
+}
+
+void Server::Send(Client& client, uint8_t kind, const void* body, size_t length) {
+    const size_t start = client.out.size();
+    client.out.resize(start + HEADER_SIZE + length);
+    PutMessage(static_cast<MessageKind>(kind), body, length, client.out.data() + start);
+    Flush(client);
+}
+
+void Server::Flush(Client& client) {
+    while (!client.out.empty()) {
+        const ssize_t sent = send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (sent <= 0) {
+            Drop(client.fd, "");  // it has gone; the client is no more
+            return;
+        }
+        client.out.erase(client.out.begin(), client.out.begin() + sent);
+    }
+    Watch(client);
+}
+
+void Server::Writable(Client& client) {
+    const int fd = client.fd;
+    Flush(client);
+    // What it sent while its answer waited is taken now.
+    if (clients_.count(fd) != 0 && client.out.empty() && !client.in.empty()) TakeMessages(client);
+}
+
+// Waits for input while the client's answers are sent, else for room to send them.
+void Server::Watch(const Client& client) {
+    if (clients_.count(client.fd) == 0) return;
+    epoll_event event{};
+    event.events = client.out.empty() ? EPOLLIN : EPOLLOUT;
+    event.data.fd = client.fd;
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, client.fd, &event);
+}
+
+}  // namespace marlek_linux::service
