@@ -257,7 +257,9 @@ LibStatus ServiceCall(ServiceClient& client, const BoardRequest& request, uint8_
         if (fresh) {
             client.fd = ConnectToService(client.path, client.named, failure);
             if (client.fd < 0) return failure.code;
-            if (!SendHello(client.fd, deadline)) {
+            // A service that refuses the connection may have closed it
+            // already: its answer is read all the same.
+            if (!SendHello(client.fd, deadline) && errno != EPIPE) {
                 const int error = errno;
                 CloseDescriptor(client.fd);
                 return ExchangeFailure(client, error, protocolProblem, failure);

@@ -210,9 +210,9 @@ LibStatus BoardKeeper::Call(RunState& run, const BoardRequest& request, uint8_t&
     if (!inForce_) return marlek_board::RecordError(failure, ERROR_DESCRIPTION, "%s", problem_.c_str());
     if (!problem_.empty()) {
         return marlek_board::RecordError(failure, ERROR_DESCRIPTION,
-                                         "%s; the board service keeps the board as the description read at %s left "
+                                         "%s; the board service keeps the board as its last good description left "
                                          "it until this is mended (marlek-board checks the file)",
-                                         problem_.c_str(), ClockText(readAt_).c_str());
+                                         problem_.c_str());
     }
     const LibStatus status = RunBoardCall(*engine_, run, request, value, failure);
     Save();

@@ -152,42 +152,46 @@ bool Answers(const sockaddr_un& address) {
     return answers;
 }
 
-// Makes the socket at path, for the group, mode 0660. A socket there that no
-// service answers on is one a service left: it is replaced; anything else is
-// left alone.
-int MakeSocket(const std::string& path, const std::string& groupName, ino_t& made, std::string& problem) {
-    sockaddr_un address{};
+// Whether the socket can be made at path: a socket there that no service
+// answers on is one a service left, and is replaced; anything else is left alone.
+bool SocketPathFree(const std::string& path, sockaddr_un& address, std::string& problem) {
+    address = sockaddr_un{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
         problem = "the socket path " + path + " is longer than a socket's path may be; name a shorter one";
-        return -1;
+        return false;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    struct stat there {};
+    if (lstat(path.c_str(), &there) != 0) return true;
+    if (!S_ISSOCK(there.st_mode)) {
+        problem = path + " is " + FileKind(there.st_mode) + ", not a socket a service left; remove it or name another path";
+        return false;
+    }
+    if (Answers(address)) {
+        problem = "a service answers at " + path + " already; stop it first, or name another path";
+        return false;
+    }
+    return true;
+}
+
+// Makes the socket at path for the group, mode 0660; its inode in made.
+int MakeSocket(const std::string& path, const sockaddr_un& address, const std::string& groupName, ino_t& made,
+               std::string& problem) {
     const group* owners = getgrnam(groupName.c_str());
     if (owners == nullptr) {
         problem = "there is no group " + groupName + " to give the socket to; make it (addgroup --system " +
                   groupName + ") or name another with --group";
         return -1;
     }
-    struct stat there {};
-    if (lstat(path.c_str(), &there) == 0) {
-        if (!S_ISSOCK(there.st_mode)) {
-            problem = path + " is " + FileKind(there.st_mode) + ", not a socket a service left; remove it or name "
-                      "another path";
-            return -1;
-        }
-        if (Answers(address)) {
-            problem = "a service answers at " + path + " already; stop it first, or name another path";
-            return -1;
-        }
-        unlink(path.c_str());
-    }
+    unlink(path.c_str());  // what SocketPathFree found free
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) mkdir(path.substr(0, slash).c_str(), 0755);  // one level: /run/marlek-board
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const mode_t before = umask(0117);  // made 0660, never more open for a moment
     const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     umask(before);
+    struct stat there {};
     if (!bound || chown(path.c_str(), static_cast<uid_t>(-1), owners->gr_gid) != 0 || chmod(path.c_str(), 0660) != 0 ||
         listen(fd, SOMAXCONN) != 0 || stat(path.c_str(), &there) != 0) {
         problem = "cannot make the socket " + path + " for the group " + groupName + ": " + std::strerror(errno) +
@@ -203,35 +207,41 @@ int MakeSocket(const std::string& path, const std::string& groupName, ino_t& mad
 int Serve(const Options& options) {
     std::string problem;
     int listening = SocketFromSystemd(problem);
-    ino_t made = 0;
-    if (listening < 0 && problem.empty() && !options.socket.empty()) {
-        listening = MakeSocket(options.socket, options.group, made, problem);
-    } else if (listening < 0 && problem.empty()) {
+    sockaddr_un address{};
+    if (listening < 0 && problem.empty() && options.socket.empty()) {
         problem = "no socket to serve on: start it with its socket unit (systemctl start marlek-board.socket), or "
                   "give --socket PATH";
     }
-    if (listening < 0) {
+    if (!problem.empty() || (listening < 0 && !SocketPathFree(options.socket, address, problem))) {
         Say(problem);
         return EXIT_CANNOT_START;
     }
-    const std::string path = options.socket.empty() ? SocketPathOf(listening) : options.socket;
     const int stateFolder = OpenStateFolder(options.stateFolder);
     if (stateFolder < 0) {
         Say("cannot open the state folder " + options.stateFolder + ": " + std::strerror(errno) +
             "; the board's state is not kept across restarts (give --state-dir DIR)");
     }
     UseConsumer(SERVICE_CONSUMER);
-    int status = 0;
+    int status = EXIT_CANNOT_START;
+    ino_t made = 0;
     {
+        // The board is given back before the socket is made: a program that
+        // finds the socket finds the board as it was held.
         BoardKeeper keeper(options.board, options.origin, stateFolder, Say);
         keeper.Start();
-        Say("serves the board at " + path + " as " + options.board + " describes it");
-        Server server(listening, path, keeper, Say);
-        status = server.Run();
+        if (listening < 0) listening = MakeSocket(options.socket, address, options.group, made, problem);
+        if (listening >= 0) {
+            const std::string path = options.socket.empty() ? SocketPathOf(listening) : options.socket;
+            Say("serves the board at " + path + " as " + options.board + " describes it");
+            Server server(listening, path, keeper, Say);
+            status = server.Run();
+        } else {
+            Say(problem);
+        }
     }
     struct stat there {};
     if (made != 0 && lstat(options.socket.c_str(), &there) == 0 && there.st_ino == made) unlink(options.socket.c_str());
-    close(listening);
+    if (listening >= 0) close(listening);
     if (stateFolder >= 0) close(stateFolder);
     return status;
 }

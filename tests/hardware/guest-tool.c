@@ -15,7 +15,16 @@
  *                      them: "enabled 1 rts-on-send 1 delays 0 0".
  *   rs485-set TTY FLAGS BEFORE AFTER
  *                      sets them as another owner of the port would, and
- *                      prints the flags the kernel reads back: "flags 0x5". */
+ *                      prints the flags the kernel reads back: "flags 0x5".
+ *   send SOCKET HEX SECONDS
+ *                      connects to the Unix socket, sends the bytes HEX spells
+ *                      ("4d42" is "MB"), and reads for at most SECONDS: prints
+ *                      "closed after N bytes" when the other end closes, or
+ *                      "open after N bytes" when the time runs out.
+ *   hold SOCKET COUNT SECONDS
+ *                      makes COUNT connections to the socket that send
+ *                      nothing, prints how many were made, and holds them
+ *                      SECONDS before it ends. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -31,6 +40,9 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <poll.h>
 #include <unistd.h>
 
 static int die(const char *what) {
@@ -191,6 +203,54 @@ static int rs485(const char *tty) {
     return 0;
 }
 
+static int connect_to(const char *path) {
+    struct sockaddr_un address = {.sun_family = AF_UNIX};
+    strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || connect(fd, (struct sockaddr *)&address, sizeof address) != 0) return -1;
+    return fd;
+}
+
+static int send_bytes(const char *path, const char *hex, int seconds) {
+    int fd = connect_to(path);
+    if (fd < 0) return die(path);
+    unsigned char bytes[4096];
+    size_t count = 0;
+    for (; hex[0] && hex[1] && count < sizeof bytes; hex += 2) {
+        char pair[3] = {hex[0], hex[1], 0};
+        bytes[count++] = (unsigned char)strtoul(pair, NULL, 16);
+    }
+    if (count && send(fd, bytes, count, MSG_NOSIGNAL) != (ssize_t)count) return die("sending");
+    size_t got = 0;
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long left = seconds * 1000L - ((now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L);
+        struct pollfd one = {.fd = fd, .events = POLLIN};
+        if (left <= 0 || poll(&one, 1, (int)left) == 0) {
+            printf("open after %zu bytes\n", got);
+            return 0;
+        }
+        char buffer[4096];
+        ssize_t read_now = recv(fd, buffer, sizeof buffer, 0);
+        if (read_now <= 0) {
+            printf("closed after %zu bytes\n", got);
+            return 0;
+        }
+        got += (size_t)read_now;
+    }
+}
+
+static int hold(const char *path, int count, int seconds) {
+    int made = 0;
+    for (int i = 0; i < count; i++) made += connect_to(path) >= 0;
+    printf("%d connections\n", made);
+    fflush(stdout);
+    sleep((unsigned)seconds);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -198,7 +258,10 @@ int main(int argc, char **argv) {
     if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3 && !strcmp(argv[1], "rs485")) return rs485(argv[2]);
     if (argc == 6 && !strcmp(argv[1], "rs485-set")) return rs485_set(argv[2], argv[3], argv[4], argv[5]);
+    if (argc == 5 && !strcmp(argv[1], "send")) return send_bytes(argv[2], argv[3], atoi(argv[4]));
+    if (argc == 5 && !strcmp(argv[1], "hold")) return hold(argv[2], atoi(argv[3]), atoi(argv[4]));
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
-                    " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER\n");
+                    " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
+                    " | hold SOCKET COUNT SECONDS\n");
     return 2;
 }

@@ -30,11 +30,12 @@ fixture_bank() {  # bank number, label, line names
 
 fixture_remove() {
     udevadm control --exit 2>/dev/null  # a udevd that a case started ends with it
+    service_stop KILL
     if [ -f $FIXTURE/led.pid ]; then
         kill "$(cat $FIXTURE/led.pid)" 2>/dev/null
         wait "$(cat $FIXTURE/led.pid)" 2>/dev/null
     fi
-    rm -rf $FIXTURE
+    rm -rf $FIXTURE $SERVICE_FOLDER
     extra_remove
     [ -d $SIM_CONFIG ] || return 0
     echo 0 > $SIM_CONFIG/live
@@ -107,3 +108,35 @@ udev_start() {
     udevadm trigger --action=add --subsystem-match=gpio --subsystem-match=leds && udevadm settle --timeout=10
 }
 group_id() { sed -n "s/^$1:[^:]*:\([0-9]*\):.*/\1/p" /etc/group; }  # group name -> its number
+
+# The board service on the case's board (MARLEK_BOARD), at the socket where
+# the library looks for it, its state in $FIXTURE/state, which a restart in
+# the same case finds again; as root, or as the user and groups given
+# (UID,GID...). It ends with the case. service_stop [SIGNAL] ends it sooner.
+SERVICE_FOLDER=/run/marlek-board
+SERVICE_SOCKET=$SERVICE_FOLDER/board.sock
+service_start() {
+    mkdir -p $FIXTURE/state $SERVICE_FOLDER
+    rm -f $SERVICE_SOCKET  # one a killed service left: the new one's is waited for
+    run=""
+    if [ -n "$1" ]; then
+        chown "${1%%,*}" $FIXTURE/state $SERVICE_FOLDER && run="guest-tool as-user $1"
+    fi
+    # shellcheck disable=SC2086
+    $run marlek-boardd --socket $SERVICE_SOCKET --state-dir $FIXTURE/state >> $FIXTURE/service.log 2>&1 &
+    echo $! > $FIXTURE/service.pid
+    wait_for $SERVICE_SOCKET || { cat $FIXTURE/service.log; return 1; }
+}
+service_stop() {
+    [ -f $FIXTURE/service.pid ] || return 0
+    pid=$(cat $FIXTURE/service.pid)
+    kill -"${1:-TERM}" "$pid" 2>/dev/null
+    # Not a child of this shell: gone once it has no process, or a zombie's.
+    i=0
+    while [ -d /proc/"$pid" ] && ! grep -q '^State:.*Z' /proc/"$pid"/status 2>/dev/null && [ $i -lt 250 ]; do
+        sleep 0.02
+        i=$((i + 1))
+    done
+    rm -f $FIXTURE/service.pid
+}
+service_log() { cat $FIXTURE/service.log; }
