@@ -22,6 +22,7 @@ CHIPS_ACCESS = "stat -c '%a %G' $(chip_device 0) $(chip_device 1)"
 HOSTILE = "x -R etc y"
 QUOTED = "-it's\"led"
 OTHER = "marlek:other"
+ADMIN_RULE = 'SUBSYSTEM=="gpio", KERNEL=="gpiochip[0-9]*", GROUP="gpio", MODE="0660"'
 
 
 def brightness(led):
@@ -72,4 +73,13 @@ CASES = [
          setup=["udev_start", f"mv {RULE} /tmp/rule", "sh /opt/marlek/control/postrm remove", "udevadm settle"],
          checks=[(f"{CHIPS_ACCESS} {LED}", "600 root\n600 root\n644 root"),
                  (f"mv /tmp/rule {RULE} && echo restored", "restored")]),
+    # With udevd stopped, postrm gives back the LED that the rule gave, and
+    # leaves the chips that an administrator's rule gives the group too, and
+    # an LED that the administrator gave it.
+    Case("postrm_leaves_other_grants", f"{CHIPS_ACCESS} {brightness(OTHER)} {LED}",
+         stdout="660 gpio\n660 gpio\n664 gpio\n644 root\n", board=BOARD,
+         setup=[extra_led(OTHER), "udev_start", f"chgrp gpio {brightness(OTHER)}", f"chmod g+w {brightness(OTHER)}",
+                f"mkdir -p /etc/udev/rules.d && echo '{ADMIN_RULE}' > /etc/udev/rules.d/70-admin.rules",
+                "udevadm control --exit", f"mv {RULE} /tmp/rule", "sh /opt/marlek/control/postrm remove"],
+         checks=[(f"mv /tmp/rule {RULE} && echo restored", "restored")]),
 ]
