@@ -6,7 +6,8 @@ lintian passes them, and that what they install works:
   manual pages, marlek-board-sim with the simulated library in its own folder,
   marlek-sim, its manual page and completion, marlek-board-linux with the
   Linux board library where the loader finds it, marlek-board, their manual
-  pages and an example description, each of the architecture asked for
+  pages, an example description, the udev rule and its LED helper, each of
+  the architecture asked for
   (--architecture; the machine's by default) and depending on that
   architecture's libc6. lintian finds no error and no warning in any.
   Unpacked into an empty folder, nothing carries a library search path, the
@@ -79,7 +80,8 @@ DEB_CONTENTS = {
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
     LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
                    "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
-                   f"lib/udev/rules.d/60-{LINUX}.rules", f"usr/lib/sysusers.d/{LINUX}.conf"]
+                   f"lib/udev/rules.d/60-{LINUX}.rules", f"usr/libexec/{LINUX}/led-access",
+                   f"usr/lib/sysusers.d/{LINUX}.conf"]
                   + package_files(LINUX)),
 }
 ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]

@@ -35,7 +35,8 @@ fixture_remove() {
         kill "$(cat $FIXTURE/led.pid)" 2>/dev/null
         wait "$(cat $FIXTURE/led.pid)" 2>/dev/null
     fi
-    rm -rf $FIXTURE $SERVICE_FOLDER
+    extra_leds_remove
+    rm -rf $FIXTURE $SERVICE_FOLDER /etc/marlek /etc/udev/rules.d /run/marlek-board-linux
     extra_remove
     [ -d $SIM_CONFIG ] || return 0
     echo 0 > $SIM_CONFIG/live
@@ -79,6 +80,31 @@ extra_remove() {
     rmdir $EXTRA_CONFIG/bank0 $EXTRA_CONFIG
 }
 
+# Another uleds LED, named as given (uleds takes any name but an empty one,
+# '.', '..' and one with a '/'), which fixture_remove removes again.
+extra_led() {
+    n=0
+    while [ -e $FIXTURE/extra-led.$n.pid ]; do n=$((n + 1)); done
+    printf '%s' "$1" > $FIXTURE/extra-led.$n.name
+    guest-tool led "$1" 1 $FIXTURE/extra-led.$n.log > /dev/null 2>&1 &
+    echo $! > $FIXTURE/extra-led.$n.pid
+    wait_for $FIXTURE/extra-led.$n.log
+}
+# The LEDs' processes are not this shell's children: each LED is waited for
+# until the kernel has taken it away.
+extra_leds_remove() {
+    for pid in "$FIXTURE"/extra-led.*.pid; do
+        [ -f "$pid" ] || continue
+        kill "$(cat "$pid")" 2>/dev/null
+        name=$(cat "${pid%.pid}.name")
+        i=0
+        while [ -e "/sys/class/leds/$name" ] && [ $i -lt 250 ]; do
+            sleep 0.02
+            i=$((i + 1))
+        done
+    done
+}
+
 # The helpers for the cases.
 chip_device() { cat $FIXTURE/bank"$1".chip; }  # bank -> /dev/gpiochipN
 sim_dir() { cat $FIXTURE/bank"$1".sim; }        # bank -> its sysfs folder with sim_gpioK
@@ -101,10 +127,16 @@ line_info() {  # bank [line] -> "OFFSET NAME CONSUMER FLAGS" for each line or th
 led_brightness() { cat /sys/class/leds/$LED_NAME/brightness; }
 led_log() { cat $FIXTURE/led.log; }  # every brightness change since the case began, one a line
 as_user() { guest-tool as-user "$@"; }  # uid[,gid...] command... : runs it as that user and group, in those groups
-# Debian's udev daemon with the package's rule, on the fixture's chips and LED,
-# which it has handled once this returns; it ends with the case.
+# Debian's udev daemon with the package's rule, on the fixture's chips and LEDs,
+# which it has handled once this returns; it ends with the case. The case's
+# board description, if it has one, is the system's (/etc/marlek/board.conf),
+# which the rule's LED helper reads.
 udev_start() {
-    /lib/systemd/systemd-udevd --daemon > $FIXTURE/udevd.log 2>&1 || { cat $FIXTURE/udevd.log; return 1; }
+    if [ -n "${MARLEK_BOARD:-}" ]; then
+        mkdir -p /etc/marlek && cp "$MARLEK_BOARD" /etc/marlek/board.conf || return 1
+    fi
+    # From /, as a service starts: its commands' relative paths are taken from there.
+    (cd / && /lib/systemd/systemd-udevd --daemon) > $FIXTURE/udevd.log 2>&1 || { cat $FIXTURE/udevd.log; return 1; }
     udevadm trigger --action=add --subsystem-match=gpio --subsystem-match=leds && udevadm settle --timeout=10
 }
 group_id() { sed -n "s/^$1:[^:]*:\([0-9]*\):.*/\1/p" /etc/group; }  # group name -> its number
