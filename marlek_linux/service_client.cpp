@@ -72,22 +72,32 @@ bool SendAll(int fd, const uint8_t* bytes, size_t size, int64_t deadline) {
     return true;
 }
 
-// Reads exactly size bytes; EPIPE when the service closed the connection first.
-bool ReceiveAll(int fd, uint8_t* bytes, size_t size, int64_t deadline) {
+// Reads one whole message into message (MAX_MESSAGE bytes), waiting for its
+// bytes first so that one receive takes what has come; EPIPE when the
+// service closed the connection first, EPROTO (and protocolProblem) for a
+// header this side does not take.
+bool ReceiveMessage(int fd, uint8_t* message, int64_t deadline, MessageKind& kind, uint32_t& length,
+                    const char** protocolProblem) {
     size_t got = 0;
-    while (got < size) {
-        const ssize_t read = recv(fd, bytes + got, size - got, 0);
-        if (read > 0) {
-            got += static_cast<size_t>(read);
-        } else if (read == 0 || (read < 0 && errno == ECONNRESET)) {
+    size_t whole = MAX_MESSAGE;
+    while (got < whole) {
+        if (!WaitFor(fd, POLLIN, deadline)) return false;
+        const ssize_t read = recv(fd, message + got, whole - got, MSG_DONTWAIT);
+        if (read == 0 || (read < 0 && errno == ECONNRESET)) {
             errno = EPIPE;
             return false;
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!WaitFor(fd, POLLIN, deadline)) return false;
-        } else {
-            return false;
+        }
+        if (read < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (read < 0) return false;
+        got += static_cast<size_t>(read);
+        if (got >= HEADER_SIZE && whole == MAX_MESSAGE) {
+            const HeaderCheck check = ReadHeader(message, true, kind, length);
+            if (check != HeaderCheck::Ok) {
+                *protocolProblem = HeaderCheckText(check);
+                errno = EPROTO;
+                return false;
+            }
+            whole = HEADER_SIZE + length;
         }
     }
     return true;
@@ -234,19 +244,13 @@ bool Exchange(int fd, const uint8_t* message, size_t size, int64_t deadline, uin
     const bool sent = SendAll(fd, message, size, deadline);
     const int sendError = errno;
     if (!sent && sendError != EPIPE) return false;
-    if (!ReceiveAll(fd, answer, HEADER_SIZE, deadline)) {
-        if (!sent) errno = sendError;
-        return false;
-    }
     MessageKind taken{};
-    const HeaderCheck check = ReadHeader(answer, true, taken, length);
-    if (check != HeaderCheck::Ok) {
-        *protocolProblem = HeaderCheckText(check);
-        errno = EPROTO;
+    if (!ReceiveMessage(fd, answer, deadline, taken, length, protocolProblem)) {
+        if (!sent && errno != EPROTO) errno = sendError;
         return false;
     }
     kind = static_cast<uint8_t>(taken);
-    return ReceiveAll(fd, answer + HEADER_SIZE, length, deadline);
+    return true;
 }
 
 LibStatus ServiceCall(ServiceClient& client, const BoardRequest& request, uint8_t& value, ErrorRecord& failure) {

@@ -8,6 +8,7 @@
 
 #include "line_set.h"
 #include "problem.h"
+#include "service_client.h"
 
 namespace marlek_linux::service {
 
@@ -201,7 +202,8 @@ void BoardKeeper::TakeNew(const Description& next, const std::string& text, cons
         }
     }
     if (restoring && heldUnder != nullptr) log_("the board is given back as it was held before the service stopped");
-    Save();
+    NoteChange();
+    SaveNow();
 }
 
 LibStatus BoardKeeper::Call(RunState& run, const BoardRequest& request, uint8_t& value,
@@ -215,7 +217,7 @@ LibStatus BoardKeeper::Call(RunState& run, const BoardRequest& request, uint8_t&
                                          problem_.c_str());
     }
     const LibStatus status = RunBoardCall(*engine_, run, request, value, failure);
-    Save();
+    NoteChange();
     return status;
 }
 
@@ -235,9 +237,24 @@ std::string BoardKeeper::StatusText() const {
     return text;
 }
 
-void BoardKeeper::Stop() { ReleaseBoard(*engine_); }
+void BoardKeeper::Stop() {
+    SaveNow();
+    ReleaseBoard(*engine_);
+}
 
-void BoardKeeper::Save() {
+void BoardKeeper::NoteChange() {
+    if (changedAt_ < 0 && (!savedOnce_ || !(HeldOf(*engine_) == saved_))) changedAt_ = NowMs();
+}
+
+int BoardKeeper::SaveDueMs() const {
+    if (changedAt_ < 0) return -1;
+    const int64_t left = changedAt_ + SAVE_DELAY_MS - NowMs();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void BoardKeeper::SaveNow() {
+    if (changedAt_ < 0) return;
+    changedAt_ = -1;
     const HeldBoard now = HeldOf(*engine_);
     if (stateFolder_ < 0 || (savedOnce_ && now == saved_)) return;
     std::string problem;

@@ -17,6 +17,8 @@
 
 namespace marlek_linux::service {
 
+inline constexpr int SAVE_DELAY_MS = 50;
+
 // Where a message of the service goes (standard error, which the journal takes).
 using Log = void (*)(const std::string& text);
 
@@ -39,7 +41,9 @@ public:
     // call fails with what is wrong until it is mended.
     void Refresh(bool forced);
 
-    // A call of a run; a change to what the board holds is saved at once.
+    // A call of a run. A change to what the board holds is saved within
+    // SAVE_DELAY_MS (SaveDueMs, SaveNow), so that a run of calls costs one
+    // write of the state file, not one each.
     LibStatus Call(RunState& run, const BoardRequest& request, uint8_t& value, marlek_board::ErrorRecord& failure);
 
     // A client's MARLEK_BOARD, from its hello: a run that names another
@@ -51,14 +55,18 @@ public:
     // was read, and what is wrong with the file now, if anything.
     std::string StatusText() const;
 
-    // Gives every line back (the service stops).
+    // How long until a change must be saved: -1 when none waits.
+    int SaveDueMs() const;
+    void SaveNow();
+
+    // Gives every line back (the service stops), its state saved first.
     void Stop();
 
 private:
     bool ReadDescription(Description& description, struct stat& identity, std::string& text, std::string& problem);
     void TakeNew(const Description& next, const std::string& text, const struct stat& identity, bool restoring,
                  const HeldBoard& wanted, const Description* heldUnder);
-    void Save();
+    void NoteChange();
 
     std::string path_;
     PathOrigin origin_;
@@ -74,6 +82,7 @@ private:
     struct stat problemIdentity_ {};
     HeldBoard saved_;
     bool savedOnce_ = false;
+    int64_t changedAt_ = -1;   // the first change not saved yet; -1: none
     std::string saveProblem_;  // why the last save failed, said once
 };
 

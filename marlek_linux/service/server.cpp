@@ -114,6 +114,8 @@ int Server::Run() {
             }
         }
         DropHalfMessages();
+        // A program that has ended leaves its last change saved at once.
+        if (keeper_.SaveDueMs() == 0 || !dropped_.empty()) keeper_.SaveNow();
         for (const int fd : dropped_) close(fd);
         dropped_.clear();
     }
@@ -124,9 +126,11 @@ int Server::WaitMs() const {
     for (const auto& [fd, client] : clients_) {
         if (client.halfSince >= 0 && (soonest < 0 || client.halfSince < soonest)) soonest = client.halfSince;
     }
-    if (soonest < 0) return -1;  // nothing to time: no wake-up until something happens
+    const int save = keeper_.SaveDueMs();
+    if (soonest < 0) return save;  // nothing to time: no wake-up until something happens
     const int64_t left = soonest + HALF_MESSAGE_MS - NowMs();
-    return left > 0 ? static_cast<int>(left) : 0;
+    const int half = left > 0 ? static_cast<int>(left) : 0;
+    return save >= 0 && save < half ? save : half;
 }
 
 void Server::DropHalfMessages() {

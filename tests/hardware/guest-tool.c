@@ -1,4 +1,4 @@
-/* The guest's helper, built static on the host, one program with six commands:
+/* The guest's helper, built static on the host, one program with these commands:
  *   led NAME MAX LOG   creates the uleds LED NAME and appends to LOG, one line
  *                      each, every brightness the kernel hands back; runs until
  *                      killed. LOG appears, empty, once the LED is there.
@@ -24,7 +24,12 @@
  *   hold SOCKET COUNT SECONDS
  *                      makes COUNT connections to the socket that send
  *                      nothing, prints how many were made, and holds them
- *                      SECONDS before it ends. */
+ *                      SECONDS before it ends.
+ *   time INPUT COMMAND...
+ *                      runs COMMAND with INPUT as its standard input and its
+ *                      output discarded, and prints the time it took from
+ *                      start to end in microseconds, and its exit status:
+ *                      "1234 0". */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -40,6 +45,7 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <poll.h>
@@ -251,6 +257,47 @@ static int hold(const char *path, int count, int seconds) {
     return 0;
 }
 
+static int time_run(const char *input, char **command) {
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    pid_t child = fork();
+    if (child < 0) return die("fork");
+    if (child == 0) {
+        int in = open(input, O_RDONLY), out = open("/dev/null", O_WRONLY);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+        execvp(command[0], command);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    long long micros = (end.tv_sec - start.tv_sec) * 1000000LL + (end.tv_nsec - start.tv_nsec) / 1000;
+    printf("%lld %d\n", micros, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    return 0;
+}
+
+static int pingpong(int rounds) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) < 0) return die("socketpair");
+    char buffer[64] = {0};
+    if (fork() == 0) {
+        for (int i = 0; i < rounds; i++) {
+            if (recv(pair[1], buffer, 16, 0) <= 0) _exit(1);
+            send(pair[1], buffer, 16, 0);
+        }
+        _exit(0);
+    }
+    struct timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (int i = 0; i < rounds; i++) {
+        send(pair[0], buffer, 16, 0);
+        recv(pair[0], buffer, 16, 0);
+    }
+    clock_gettime(CLOCK_MONOTONIC, &end);
+    printf("%lld us for %d\n", (end.tv_sec - start.tv_sec) * 1000000LL + (end.tv_nsec - start.tv_nsec) / 1000, rounds);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -260,8 +307,10 @@ int main(int argc, char **argv) {
     if (argc == 6 && !strcmp(argv[1], "rs485-set")) return rs485_set(argv[2], argv[3], argv[4], argv[5]);
     if (argc == 5 && !strcmp(argv[1], "send")) return send_bytes(argv[2], argv[3], atoi(argv[4]));
     if (argc == 5 && !strcmp(argv[1], "hold")) return hold(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (argc >= 4 && !strcmp(argv[1], "time")) return time_run(argv[2], argv + 3);
+    if (argc == 3 && !strcmp(argv[1], "pingpong")) return pingpong(atoi(argv[2]));
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
-                    " | hold SOCKET COUNT SECONDS\n");
+                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND...\n");
     return 2;
 }

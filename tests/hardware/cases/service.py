@@ -68,7 +68,7 @@ CASES = [
     # state file before any program connects.
     Case("restart_restores", "pinio", "3\n165\nq\nq\n", pinio(sent(165) + VALUE_PROMPT), board=BOARD,
          setup=["set_pulls 0 0xFF", START],
-         checks=[("service_stop KILL; bank_values 0", "1 1 1 1 1 1 1 1"),
+         checks=[("state_holds 'pins 1 255 0 165' && service_stop KILL; bank_values 0", "1 1 1 1 1 1 1 1"),
                  (f"{START}; bank_values 0", "1 0 1 0 0 1 0 1"),
                  ("line_info 0 0", "0 DIO0 marlek-boardd used,output,open-drain")]),
     # Clients that break the protocol change nothing and take nothing from the others.

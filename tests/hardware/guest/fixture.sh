@@ -172,3 +172,12 @@ service_stop() {
     rm -f $FIXTURE/service.pid
 }
 service_log() { cat $FIXTURE/service.log; }
+# Waits up to 2 s for the service's state file to hold a line: "pins 1 255 0 165".
+state_holds() {
+    i=0
+    until grep -qx "$1" $FIXTURE/state/board.state 2>/dev/null; do
+        [ $i -ge 100 ] && { echo "state_holds: no line '$1' in the state file" >&2; return 1; }
+        sleep 0.02
+        i=$((i + 1))
+    done
+}
