@@ -313,11 +313,14 @@ void Server::Writable(Client& client) {
     if (clients_.count(fd) != 0 && client.out.empty() && !client.in.empty()) TakeMessages(client);
 }
 
-// Waits for input while the client's answers are sent, else for room to send them.
-void Server::Watch(const Client& client) {
-    if (clients_.count(client.fd) == 0) return;
+// Waits for input while the client's answers are sent, else for room to send
+// them; the epoll set is changed only when that changes.
+void Server::Watch(Client& client) {
+    const bool sending = !client.out.empty();
+    if (sending == client.waitsToSend) return;
+    client.waitsToSend = sending;
     epoll_event event{};
-    event.events = client.out.empty() ? EPOLLIN : EPOLLOUT;
+    event.events = sending ? EPOLLOUT : EPOLLIN;
     event.data.fd = client.fd;
     epoll_ctl(epoll_, EPOLL_CTL_MOD, client.fd, &event);
 }

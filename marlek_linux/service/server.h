@@ -37,6 +37,7 @@ struct Client {
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;  // what is still to be sent
     int64_t halfSince = -1;    // when the half message in `in` began; -1: none
+    bool waitsToSend = false;  // the epoll set waits for room to send, not for input
 };
 
 class Server {
@@ -58,7 +59,7 @@ private:
     bool Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t length);
     void Send(Client& client, uint8_t kind, const void* body, size_t length);
     void Flush(Client& client);
-    void Watch(const Client& client);
+    void Watch(Client& client);
     void Drop(int fd, const std::string& why);
     void DropHalfMessages();
     int WaitMs() const;

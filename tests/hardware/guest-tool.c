@@ -28,8 +28,11 @@
  *   time INPUT COMMAND...
  *                      runs COMMAND with INPUT as its standard input and its
  *                      output discarded, and prints the time it took from
- *                      start to end in microseconds, and its exit status:
- *                      "1234 0". */
+ *                      start to end and the processor time of its process
+ *                      (user and system) in microseconds, and its exit
+ *                      status: "1234 567 0".
+ *   pingpong ROUNDS    times ROUNDS round trips of 16 bytes between two
+ *                      processes over a socket pair: "1234 us for 2000". */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -45,6 +48,7 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -269,10 +273,13 @@ static int time_run(const char *input, char **command) {
         _exit(127);
     }
     int status = 0;
-    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    struct rusage usage;
+    if (wait4(child, &status, 0, &usage) < 0) return die("wait4");
     clock_gettime(CLOCK_MONOTONIC, &end);
     long long micros = (end.tv_sec - start.tv_sec) * 1000000LL + (end.tv_nsec - start.tv_nsec) / 1000;
-    printf("%lld %d\n", micros, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    long long cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+                    usage.ru_stime.tv_usec;
+    printf("%lld %lld %d\n", micros, cpu, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return 0;
 }
 
@@ -311,6 +318,6 @@ int main(int argc, char **argv) {
     if (argc == 3 && !strcmp(argv[1], "pingpong")) return pingpong(atoi(argv[2]));
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
-                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND...\n");
+                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND... | pingpong ROUNDS\n");
     return 2;
 }

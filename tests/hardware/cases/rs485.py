@@ -53,6 +53,10 @@ CASES = [
         checks=[("guest-tool rs485 /dev/ttyAMA0 | cut -d' ' -f1,2", "enabled 0")], arch="arm64"),
     # The library owns the whole setting: another owner's RTS after send and
     # delays give way to its own, and RS-232 leaves nothing set.
+    # Through the board service: the port stays in RS-485 once uartmode has ended.
+    Case("pl011_through_service", "uartmode", "5\n1\n1\nq\n", uartmode(changed(1, 1)), board=PL011,
+         setup=["service_start"], checks=[kernel_mode(1), ("service_stop; guest-tool rs485 /dev/ttyAMA0", "enabled 1 "
+                                                                     "rts-on-send 1 delays 2 3")], arch="arm64"),
     Case("pl011_owns_the_setting", "uartmode",
          ["5\n1\n1\n", kernel_mode(1), "1\n0\n", ("guest-tool rs485 /dev/ttyAMA0", "enabled 0 rts-on-send 0 delays 0 0"),
           "q\n"],
