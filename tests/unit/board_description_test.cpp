@@ -132,6 +132,7 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         {"uart12 tty1 ttyS1\nuart34 tty2 /dev/ttyS1\n",
          "board.conf:2: uart34 tty2: /dev/ttyS1 is named for uart12 tty1 on line 1 already"},
         {"uart12 tty1 ttyS1\nuart12 tty2 ttyS1\n", "board.conf:2: uart12 tty2: /dev/ttyS1 is named for uart12 tty1"},
+        {"uart12 tty2 ttyS2\nuart34 tty2 /dev/ttyS2\n", "board.conf:2: uart34 tty2: /dev/ttyS2 is named for uart12 tty2"},
         {"led class " + std::string(128, 'n') + "\n", "the LED name \"nnnn"},
         {"led class a\rb\n", "board.conf:1: the line holds a carriage return (\\r) before its end"},
         {"led class a\r\r\n", "board.conf:1: the line holds a carriage return"},

@@ -377,6 +377,10 @@ CASES = [
     # A label that the description would read as a path is not offered.
     Case("draft_chip_labelled_as_a_path", "marlek-board --draft | grep 'P0 to P7'",
          stdout="#   P0 to P7 of gpiochip2\n", setup=["extra_chip /dev/gpiochip0 P0 P1 P2 P3 P4 P5 P6 P7"]),
+    # Nor a guess from line names that two lines carry.
+    Case("draft_line_name_on_two_lines", "marlek-board --draft | grep 'Guessed from'",
+         stdout="# Guessed from the line names DIO0 to DIO7 of marlek-dio: check them.\n",
+         setup=["extra_chip twins Q0 Q1 Q2 Q3 Q4 Q5 Q6 Q7 Q0"]),
     Case("draft_not_for_the_user", "as_user 1000 marlek-board --draft | grep gpiochip", stdout="".join(
         f"#   /dev/gpiochip{n}: cannot be opened (permission denied); draft again as a user who may open it\n"
         for n in range(2))),

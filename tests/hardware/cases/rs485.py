@@ -10,7 +10,7 @@ from uartmode import MODE_PROMPT, changed, uartmode
 
 BOARD_PATH = "/tmp/case/board.conf"
 PL011 = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 2 3\n"
-LONG_DELAYS = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 150 1000\n"
+LONG_DELAYS = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 150 100\n"
 
 
 def kernel_mode(enabled, delays="2 3"):
@@ -61,7 +61,7 @@ CASES = [
          board=LONG_DELAYS, arch="arm64"),
     Case("pl011_delays_check", "marlek-board", stdout=(
         CHECK_MAP + f"uart12   problem: serial port mode not switched: {BOARD_PATH}:2: uart12 rs485-delays: Linux takes "
-        "RS-485 delays of at most 100 ms, not 150 and 1000 ms, and uartmode's switch to RS-485 fails on them; give "
+        "RS-485 delays of at most 100 ms, not 150 and 100 ms, and uartmode's switch to RS-485 fails on them; give "
         "delays of 100 ms or less\nuart34   not described: uartmode cannot switch UART 3 and 4\n"), status=1,
         board=LONG_DELAYS, arch="arm64"),
     # The library owns the whole setting: another owner's RTS after send and

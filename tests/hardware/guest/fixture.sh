@@ -63,13 +63,15 @@ fixture_create() {
     wait_for $FIXTURE/led.log
 }
 
-# A third chip of 8 lines with the label given, on a device of its own that
+# A third chip with the label given, on a device of its own that
 # fixture_remove removes again: extra_chip LABEL [NAME...] names its first
-# lines (the others stay unnamed) and prints its /dev path.
+# lines (8 lines, or one for each name when there are more; the others stay
+# unnamed) and prints its /dev path.
 EXTRA_CONFIG=/sys/kernel/config/gpio-sim/extra
 extra_chip() {
-    mkdir -p $EXTRA_CONFIG/bank0 && echo "$1" > $EXTRA_CONFIG/bank0/label && echo 8 > $EXTRA_CONFIG/bank0/num_lines ||
-        return 1
+    lines=$(($# - 1 > 8 ? $# - 1 : 8))
+    mkdir -p $EXTRA_CONFIG/bank0 && echo "$1" > $EXTRA_CONFIG/bank0/label &&
+        echo $lines > $EXTRA_CONFIG/bank0/num_lines || return 1
     shift
     k=0
     for name in "$@"; do
