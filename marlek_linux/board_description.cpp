@@ -110,8 +110,8 @@ bool ReadLineEntry(Parser& parser, const Tokens& tokens, int first, bool mayBeAc
                            std::strcmp(tokens.token[static_cast<size_t>(first + 2)], "active-low") == 0;
     if (extra != 2 && !activeLow) {
         if (mayBeActiveLow && extra == 3) {
-            return parser.Fail("\"%s\" is not active-low; write '%s'", QuotedWord(tokens.token[static_cast<size_t>(first + 2)]).text,
-                               usage);
+            return parser.Fail("\"%s\" is not active-low; write '%s'",
+                               QuotedWord(tokens.token[static_cast<size_t>(first + 2)]).text, usage);
         }
         return parser.Fail("expected '%s'", usage);
     }
@@ -238,7 +238,8 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         for (int i = 0; i < count; ++i) {
             const char* value = tokens.token[static_cast<size_t>(2 + i)];
             if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) {
-                return parser.Fail("\"%s\" is not a line value: write 0 or 1 for each mode line", QuotedWord(value).text);
+                return parser.Fail("\"%s\" is not a line value: write 0 or 1 for each mode line",
+                                   QuotedWord(value).text);
             }
             if (*value == '1') values = static_cast<uint8_t>(values | (1u << i));
         }
@@ -430,8 +431,8 @@ bool ParseDescription(const char* path, const char* text, size_t length, Descrip
         } else if (std::strcmp(entry, PairEntryName(1)) == 0) {
             ReadPair(parser, tokens, 1);
         } else {
-            parser.Fail("unknown entry \"%s\"; an entry begins with pin, led, uart12 or uart34 (see %s)", QuotedWord(entry, 40).text,
-                        FORMAT_PAGE);
+            parser.Fail("unknown entry \"%s\"; an entry begins with pin, led, uart12 or uart34 (see %s)",
+                        QuotedWord(entry, 40).text, FORMAT_PAGE);
         }
     }
     // What spans lines is checked once every line could be read: a line that

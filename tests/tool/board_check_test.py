@@ -142,7 +142,8 @@ def main():
             with open("/dev/full", "w") as full:
                 result = subprocess.run([*args.emulator, args.tool, *arguments], cwd=folder, stdout=full,
                                         stderr=subprocess.PIPE, timeout=60)
-            if result.returncode != 1 or b"marlek-board: cannot write the output: No space left on device" not in result.stderr:
+            lost = b"marlek-board: cannot write the output: No space left on device"
+            if result.returncode != 1 or lost not in result.stderr:
                 failures += 1
                 print(f"FAILED {arguments} to /dev/full: status {result.returncode}, standard error {result.stderr!r}")
     print(f"{len(table) + 2 - failures} passed, {failures} failed")
