@@ -1,4 +1,4 @@
-/* The guest's helper, built static on the host, one program with six commands:
+/* The guest's helper, built static on the host, one program with seven commands:
  *   led NAME MAX LOG   creates the uleds LED NAME and appends to LOG, one line
  *                      each, every brightness the kernel hands back; runs until
  *                      killed. LOG appears, empty, once the LED is there.
@@ -15,7 +15,15 @@
  *                      them: "enabled 1 rts-on-send 1 delays 0 0".
  *   rs485-set TTY FLAGS BEFORE AFTER
  *                      sets them as another owner of the port would, and
- *                      prints the flags the kernel reads back: "flags 0x5". */
+ *                      prints the flags the kernel reads back: "flags 0x5".
+ *   watch-ports TTY... -- CMD...
+ *                      holds each tty open with DTR and RTS cleared, runs CMD,
+ *                      then prints for each tty whether its modem-control
+ *                      lines (TIOCMGET) and RS-485 setting are as before:
+ *                      "TTY: modem lines and RS-485 unchanged", or what
+ *                      changed. Any opening of a tty by CMD raises DTR and
+ *                      RTS; any write of its RS-485 setting may change it.
+ *                      Exits with CMD's status. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -31,6 +39,8 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 static int die(const char *what) {
@@ -191,6 +201,70 @@ static int rs485(const char *tty) {
     return 0;
 }
 
+struct port_state {
+    int lines;
+    struct serial_rs485 rs485;
+};
+
+static int read_state(int fd, struct port_state *state) {
+    memset(state, 0, sizeof *state);
+    if (ioctl(fd, TIOCMGET, &state->lines) != 0) return -1;
+    ioctl(fd, TIOCGRS485, &state->rs485); /* a tty without it reads as zeros */
+    return 0;
+}
+
+static int watch_ports(char **argv) {
+    struct {
+        const char *tty;
+        int fd, raised;
+        struct port_state before;
+    } ports[8];
+    int count = 0;
+    for (; *argv && strcmp(*argv, "--") != 0; argv++) {
+        if (count == 8) return die("more than 8 ttys");
+        ports[count].tty = *argv;
+        int fd = ports[count].fd = open(*argv, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int lines = 0, bits = TIOCM_DTR | TIOCM_RTS;
+        if (fd < 0) return die(*argv);
+        if (ioctl(fd, TIOCMGET, &lines) != 0 || ioctl(fd, TIOCMBIC, &bits) != 0) return die("TIOCMBIC");
+        ports[count].raised = lines & bits;
+        if (read_state(fd, &ports[count].before) != 0) return die("TIOCMGET");
+        count++;
+    }
+    if (!*argv || !argv[1]) {
+        fprintf(stderr, "guest-tool: watch-ports TTY... -- COMMAND...\n");
+        return 2;
+    }
+    fflush(stdout);
+    pid_t child = fork();
+    if (child < 0) return die("fork");
+    if (child == 0) {
+        execvp(argv[1], argv + 1);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    for (int i = 0; i < count; i++) {
+        struct port_state after, *before = &ports[i].before;
+        if (read_state(ports[i].fd, &after) != 0) return die("TIOCMGET");
+        int lines_same = after.lines == before->lines;
+        int rs485_same = after.rs485.flags == before->rs485.flags &&
+                         after.rs485.delay_rts_before_send == before->rs485.delay_rts_before_send &&
+                         after.rs485.delay_rts_after_send == before->rs485.delay_rts_after_send;
+        printf("%s:", ports[i].tty);
+        if (lines_same && rs485_same) printf(" modem lines and RS-485 unchanged");
+        if (!lines_same) printf(" modem lines 0x%03x became 0x%03x", before->lines, after.lines);
+        if (!rs485_same)
+            printf(" RS-485 flags 0x%x delays %u %u became flags 0x%x delays %u %u", before->rs485.flags,
+                   before->rs485.delay_rts_before_send, before->rs485.delay_rts_after_send, after.rs485.flags,
+                   after.rs485.delay_rts_before_send, after.rs485.delay_rts_after_send);
+        printf("\n");
+        ioctl(ports[i].fd, TIOCMBIS, &ports[i].raised);
+        close(ports[i].fd);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -198,7 +272,8 @@ int main(int argc, char **argv) {
     if (argc == 4 && !strcmp(argv[1], "idle")) return idle(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3 && !strcmp(argv[1], "rs485")) return rs485(argv[2]);
     if (argc == 6 && !strcmp(argv[1], "rs485-set")) return rs485_set(argv[2], argv[3], argv[4], argv[5]);
+    if (argc >= 5 && !strcmp(argv[1], "watch-ports")) return watch_ports(argv + 2);
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
-                    " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER\n");
+                    " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | watch-ports TTY... -- COMMAND...\n");
     return 2;
 }
