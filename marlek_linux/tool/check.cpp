@@ -116,9 +116,9 @@ void CheckLine(const char* label, const LineEntry& entry, const char* note) {
         AddProblem(label, where, concerns, problem);
         return;
     }
-    char described[160];
+    char described[DESCRIBED_LINE_SIZE];
     DescribeLine(chip, line, described, sizeof described);
-    char use[128];
+    char use[DESCRIBED_USE_SIZE];
     DescribeUse(line.info, use, sizeof use);
     AddLine(label, "%s (%s)%s: %s", described, chip.path, note, use);
     if (!CheckLineFree(chip, line, where, problem)) AddProblem(label, where, concerns, problem);
@@ -163,8 +163,8 @@ void CheckLed() {
     if (!LedWritable(led.className, problem)) AddProblem("led", where, concerns, problem);
 }
 
-// The kernel's RS-485 mode of each tty the pair names, and whether it takes
-// the pair's delays.
+// The kernel's RS-485 mode of each tty the pair names, read and never
+// written; and whether Linux takes the pair's delays, told from its limit.
 void CheckTtys(int pair) {
     const PairEntry& entry = check.description->pairs[static_cast<size_t>(pair)];
     const char* label = PairEntryName(pair);
@@ -187,11 +187,23 @@ void CheckTtys(int pair) {
         char mode[128];
         DescribeRs485(settings, mode, sizeof mode);
         AddLine(label, "tty%d %s: %s", port + 1, tty, mode);
-        if ((entry.delayBeforeSend != 0 || entry.delayAfterSend != 0) &&
-            !TryRs485Delays(tty, entry.delayBeforeSend, entry.delayAfterSend, where, problem)) {
-            AddProblem(label, where, concerns, problem);
-        }
     }
+    if (entry.delaysLine == 0 || (entry.delayBeforeSend <= KERNEL_MAX_RS485_DELAY_MS &&
+                                  entry.delayAfterSend <= KERNEL_MAX_RS485_DELAY_MS)) {
+        return;
+    }
+    char where[PATH_TEXT_SIZE + 32];
+    std::snprintf(where, sizeof where, "%s:%d: %s rs485-delays", check.description->path, entry.delaysLine, label);
+    char concerns[96];
+    char what[32];
+    std::snprintf(what, sizeof what, "%s rs485-delays", label);
+    Concerns(what, entry.delaysLine, concerns);
+    Problem problem;
+    Fail(problem, ERROR_SERIAL_FAILED,
+         "%s: Linux takes RS-485 delays of at most %u ms, not %u and %u ms, and uartmode's switch to RS-485 fails "
+         "on them; give delays of %u ms or less",
+         where, KERNEL_MAX_RS485_DELAY_MS, entry.delayBeforeSend, entry.delayAfterSend, KERNEL_MAX_RS485_DELAY_MS);
+    AddProblem(label, where, concerns, problem);
 }
 
 void CheckPair(int pair) {

@@ -10,12 +10,16 @@ namespace marlek_linux {
 int CheckDescription(const char* path, PathOrigin origin);
 
 // Prints what the system has: the GPIO chips and their lines, the LED class
-// devices, the serial ports.
+// devices, the serial ports (by name alone: no tty is opened).
 int ListSystem();
 
 // Writes a starting description of this system into a new file, or on
-// standard output when file is null.
+// standard output when file is null or "-".
 int WriteDraft(const char* file);
+
+// Prints the RS-485 setting of one serial port, tty its path or its name in
+// /dev: opened only once known to be a tty, read-only, and only read.
+int ProbePort(const char* tty);
 
 }  // namespace marlek_linux
 

@@ -32,7 +32,15 @@
  *                      (user and system) in microseconds, and its exit
  *                      status: "1234 567 0".
  *   pingpong ROUNDS    times ROUNDS round trips of 16 bytes between two
- *                      processes over a socket pair: "1234 us for 2000". */
+ *                      processes over a socket pair: "1234 us for 2000".
+ *   watch-ports TTY... -- CMD...
+ *                      holds each tty open with DTR and RTS cleared, runs CMD,
+ *                      then prints for each tty whether its modem-control
+ *                      lines (TIOCMGET) and RS-485 setting are as before:
+ *                      "TTY: modem lines and RS-485 unchanged", or what
+ *                      changed. Any opening of a tty by CMD raises DTR and
+ *                      RTS; any write of its RS-485 setting may change it.
+ *                      Exits with CMD's status. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -53,6 +61,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 static int die(const char *what) {
@@ -305,6 +314,70 @@ static int pingpong(int rounds) {
     return 0;
 }
 
+struct port_state {
+    int lines;
+    struct serial_rs485 rs485;
+};
+
+static int read_state(int fd, struct port_state *state) {
+    memset(state, 0, sizeof *state);
+    if (ioctl(fd, TIOCMGET, &state->lines) != 0) return -1;
+    ioctl(fd, TIOCGRS485, &state->rs485); /* a tty without it reads as zeros */
+    return 0;
+}
+
+static int watch_ports(char **argv) {
+    struct {
+        const char *tty;
+        int fd, raised;
+        struct port_state before;
+    } ports[8];
+    int count = 0;
+    for (; *argv && strcmp(*argv, "--") != 0; argv++) {
+        if (count == 8) return die("more than 8 ttys");
+        ports[count].tty = *argv;
+        int fd = ports[count].fd = open(*argv, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int lines = 0, bits = TIOCM_DTR | TIOCM_RTS;
+        if (fd < 0) return die(*argv);
+        if (ioctl(fd, TIOCMGET, &lines) != 0 || ioctl(fd, TIOCMBIC, &bits) != 0) return die("TIOCMBIC");
+        ports[count].raised = lines & bits;
+        if (read_state(fd, &ports[count].before) != 0) return die("TIOCMGET");
+        count++;
+    }
+    if (!*argv || !argv[1]) {
+        fprintf(stderr, "guest-tool: watch-ports TTY... -- COMMAND...\n");
+        return 2;
+    }
+    fflush(stdout);
+    pid_t child = fork();
+    if (child < 0) return die("fork");
+    if (child == 0) {
+        execvp(argv[1], argv + 1);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    for (int i = 0; i < count; i++) {
+        struct port_state after, *before = &ports[i].before;
+        if (read_state(ports[i].fd, &after) != 0) return die("TIOCMGET");
+        int lines_same = after.lines == before->lines;
+        int rs485_same = after.rs485.flags == before->rs485.flags &&
+                         after.rs485.delay_rts_before_send == before->rs485.delay_rts_before_send &&
+                         after.rs485.delay_rts_after_send == before->rs485.delay_rts_after_send;
+        printf("%s:", ports[i].tty);
+        if (lines_same && rs485_same) printf(" modem lines and RS-485 unchanged");
+        if (!lines_same) printf(" modem lines 0x%03x became 0x%03x", before->lines, after.lines);
+        if (!rs485_same)
+            printf(" RS-485 flags 0x%x delays %u %u became flags 0x%x delays %u %u", before->rs485.flags,
+                   before->rs485.delay_rts_before_send, before->rs485.delay_rts_after_send, after.rs485.flags,
+                   after.rs485.delay_rts_before_send, after.rs485.delay_rts_after_send);
+        printf("\n");
+        ioctl(ports[i].fd, TIOCMBIS, &ports[i].raised);
+        close(ports[i].fd);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -316,8 +389,10 @@ int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "hold")) return hold(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc >= 4 && !strcmp(argv[1], "time")) return time_run(argv[2], argv + 3);
     if (argc == 3 && !strcmp(argv[1], "pingpong")) return pingpong(atoi(argv[2]));
+    if (argc >= 5 && !strcmp(argv[1], "watch-ports")) return watch_ports(argv + 2);
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
-                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND... | pingpong ROUNDS\n");
+                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND... | pingpong ROUNDS"
+                    " | watch-ports TTY... -- COMMAND...\n");
     return 2;
 }
