@@ -40,7 +40,16 @@
  *                      "TTY: modem lines and RS-485 unchanged", or what
  *                      changed. Any opening of a tty by CMD raises DTR and
  *                      RTS; any write of its RS-485 setting may change it.
- *                      Exits with CMD's status. */
+ *                      Exits with CMD's status.
+ *   forward LISTEN TARGET
+ *                      makes the Unix socket LISTEN and carries each
+ *                      connection to it over to the socket TARGET, both ways,
+ *                      as ssh -L does; prints "forwarding" once it listens,
+ *                      and runs until killed.
+ *   wait-line FILE TEXT SECONDS
+ *                      waits until FILE has a line holding TEXT, looking every
+ *                      millisecond, and prints how long that took in ms, or
+ *                      "none" when SECONDS have passed. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -62,6 +71,7 @@
 #include <sys/un.h>
 #include <poll.h>
 #include <termios.h>
+#include <signal.h>
 #include <unistd.h>
 
 static int die(const char *what) {
@@ -378,6 +388,71 @@ static int watch_ports(char **argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+static void carry(int from, int to) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(from, buffer, sizeof buffer)) > 0) {
+        for (ssize_t sent = 0; sent < got;) {
+            ssize_t wrote = write(to, buffer + sent, (size_t)(got - sent));
+            if (wrote <= 0) return;
+            sent += wrote;
+        }
+    }
+    shutdown(to, SHUT_WR);
+}
+
+static int forward(const char *listen_path, const char *target) {
+    struct sockaddr_un address = {.sun_family = AF_UNIX};
+    strncpy(address.sun_path, listen_path, sizeof address.sun_path - 1);
+    int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    unlink(listen_path);
+    if (server < 0 || bind(server, (struct sockaddr *)&address, sizeof address) != 0 || listen(server, 64) != 0)
+        return die(listen_path);
+    chmod(listen_path, 0666);
+    printf("forwarding\n");
+    fflush(stdout);
+    signal(SIGCHLD, SIG_IGN);
+    for (;;) {
+        int client = accept(server, NULL, NULL);
+        if (client < 0) continue;
+        if (fork() == 0) {
+            int far = connect_to(target);
+            if (far < 0) _exit(1);
+            if (fork() == 0) {
+                carry(client, far);
+                _exit(0);
+            }
+            carry(far, client);
+            _exit(0);
+        }
+        close(client);
+    }
+}
+
+static int wait_line(const char *file, const char *text, int seconds) {
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        FILE *in = fopen(file, "r");
+        char line[4096];
+        while (in && fgets(line, sizeof line, in)) {
+            if (strstr(line, text)) {
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                printf("%ld\n", (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L);
+                fclose(in);
+                return 0;
+            }
+        }
+        if (in) fclose(in);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec >= seconds) {
+            printf("none\n");
+            return 1;
+        }
+        nanosleep(&(struct timespec){.tv_nsec = 1000000}, NULL);
+    }
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -390,9 +465,11 @@ int main(int argc, char **argv) {
     if (argc >= 4 && !strcmp(argv[1], "time")) return time_run(argv[2], argv + 3);
     if (argc == 3 && !strcmp(argv[1], "pingpong")) return pingpong(atoi(argv[2]));
     if (argc >= 5 && !strcmp(argv[1], "watch-ports")) return watch_ports(argv + 2);
+    if (argc == 4 && !strcmp(argv[1], "forward")) return forward(argv[2], argv[3]);
+    if (argc == 5 && !strcmp(argv[1], "wait-line")) return wait_line(argv[2], argv[3], atoi(argv[4]));
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
                     " | hold SOCKET COUNT SECONDS | time INPUT COMMAND... | pingpong ROUNDS"
-                    " | watch-ports TTY... -- COMMAND...\n");
+                    " | watch-ports TTY... -- COMMAND... | forward LISTEN TARGET | wait-line FILE TEXT SECONDS\n");
     return 2;
 }
