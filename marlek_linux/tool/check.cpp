@@ -16,6 +16,8 @@
 #include "output.h"
 #include "problem.h"
 #include "serial_port.h"
+#include "service_facts.h"
+#include "service_protocol.h"
 #include "terminal_text.h"
 
 namespace marlek_linux {
@@ -41,6 +43,7 @@ struct Reported {
 
 struct Check {
     const Description* description = nullptr;
+    const ServiceFacts* service = nullptr;
     int itemCount = 0;
     int problemCount = 0;
     Item items[MAX_ITEMS];
@@ -121,8 +124,34 @@ void CheckLine(const char* label, const LineEntry& entry, const char* note) {
     char use[DESCRIBED_USE_SIZE];
     DescribeUse(line.info, use, sizeof use);
     AddLine(label, "%s (%s)%s: %s", described, chip.path, note, use);
-    if (!CheckLineFree(chip, line, where, problem)) AddProblem(label, where, concerns, problem);
+    // The lines the running service holds, it holds for the programs.
+    const bool service = check.service->state == ServiceState::Running &&
+                         std::strcmp(line.info.consumer, SERVICE_CONSUMER) == 0;
+    if (!service && !CheckLineFree(chip, line, where, problem)) AddProblem(label, where, concerns, problem);
     marlek_board::CloseDescriptor(chip.fd);
+}
+
+// Whether the board service runs, and whether it holds the board as this
+// description has it.
+void CheckService(const char* path) {
+    const ServiceFacts& service = *check.service;
+    switch (service.state) {
+        case ServiceState::Absent:
+            AddLine("service", "not running (no %s): each program drives the kernel itself", service.socket);
+            return;
+        case ServiceState::Unreachable: AddProblem("service", "", "", service.problem); return;
+        case ServiceState::Running: break;
+    }
+    const bool same = std::strcmp(service.description, path) == 0;
+    AddLine("service", "runs at %s (pid %ld, %ld connection%s), holding the board as %s%s describes it%s%s", service.socket,
+            service.pid, service.clients, service.clients == 1 ? "" : "s", same ? "this file" : service.description,
+            same ? "" : ", not this file,", service.readAt[0] != '\0' ? ", read " : "", service.readAt);
+    if (service.descriptionProblem[0] != '\0') {
+        Problem problem;
+        Fail(problem, ERROR_DESCRIPTION, "%s; the service keeps the board as its last good description left it",
+             service.descriptionProblem);
+        AddProblem("service", "", "", problem);
+    }
 }
 
 void CheckPins() {
@@ -281,7 +310,7 @@ void ParseProblem(const char* problem, void* context) {
 
 }  // namespace
 
-int CheckDescription(const char* path, PathOrigin origin) {
+int CheckDescription(const char* path, PathOrigin origin, const ServiceFacts& service) {
     static Description description;
     static char problem[PROBLEM_SIZE];
     int malformed = 0;
@@ -291,6 +320,8 @@ int CheckDescription(const char* path, PathOrigin origin) {
         return 1;
     }
     check.description = &description;
+    check.service = &service;
+    CheckService(path);
     CheckPins();
     CheckLed();
     for (int pair = 0; pair < marlek_board::SERIAL_PAIR_COUNT; ++pair) CheckPair(pair);

@@ -3,11 +3,13 @@
 #define MARLEK_BOARD_TOOL_COMMANDS_H
 
 #include "board_description.h"
+#include "service_facts.h"
 
 namespace marlek_linux {
 
-// Checks the description at path against the system and prints the map.
-int CheckDescription(const char* path, PathOrigin origin);
+// Checks the description at path against the system and prints the map,
+// with what the board service says of it.
+int CheckDescription(const char* path, PathOrigin origin, const ServiceFacts& service);
 
 // Prints what the system has: the GPIO chips and their lines, the LED class
 // devices, the serial ports (by name alone: no tty is opened).

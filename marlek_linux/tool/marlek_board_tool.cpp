@@ -100,6 +100,13 @@ int main(int argc, char** argv) {
         case Command::Help:
         case Command::Check: break;
     }
-    if (file != nullptr) return CheckDescription(file, PathOrigin::Argument);
-    return CheckDescription(DescriptionPath(), DescriptionOrigin());
+    // Without a FILE, the description the board service holds the board by,
+    // where it runs, else the one the programs would read.
+    static ServiceFacts service;
+    AskService(service);
+    if (file != nullptr) return CheckDescription(file, PathOrigin::Argument, service);
+    if (service.state == ServiceState::Running && service.description[0] != '\0') {
+        return CheckDescription(service.description, PathOrigin::Default, service);
+    }
+    return CheckDescription(DescriptionPath(), DescriptionOrigin(), service);
 }

@@ -66,10 +66,13 @@ def cases(folder):
          "marlek-board: kept.conf exists already; name a new file (marlek-board --draft never replaces one)\n"),
         # Nothing described is no problem of the file.
         ("only_comments", ["comments.conf"], {}, 0,
-         "board description comments.conf\npins     not described: the digital I/O cannot be opened\n"
+         "board description comments.conf\n" + NO_SERVICE + "pins     not described: the digital I/O cannot be opened\n"
          "led      not described: userled cannot switch it\n"),
     ]
 
+
+# On a machine where the board service does not run.
+NO_SERVICE = "service  not running (no /run/marlek-board/board.sock): each program drives the kernel itself\n"
 
 # On a machine without GPIO chips or without the LED class: each problem once,
 # with what it concerns.

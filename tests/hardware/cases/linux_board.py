@@ -9,6 +9,8 @@ from uartmode import MODE_PROMPT, changed, uartmode
 from userled import ACCESSED, FAILED, LED_PROMPT, userled
 
 BOARD_PATH = "/tmp/case/board.conf"
+# What marlek-board says where the board service does not run.
+NO_SERVICE = "service  not running (no /run/marlek-board/board.sock): each program drives the kernel itself\n"
 DIO_PINS = "".join(f"pin {pin} marlek-dio DIO{pin}\n" for pin in range(8))
 MODE_LINES = ("uart12 line marlek-ctl UART12_M0\nuart12 line marlek-ctl UART12_M1\n"
               "uart12 rs232 0 0\nuart12 rs485 0 1\nuart12 rs422 1 0\n"
@@ -285,7 +287,7 @@ CASES = [
 
     # The check command: the map, and each problem with status 1.
     Case("check_map", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(8)
         + "led      LED class device marlek:user, brightness 0 of 1\n"
         + "uart12   line 0 \"UART12_M0\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 1: input, free\n"
@@ -295,7 +297,7 @@ CASES = [
         + "uart34   line 3 \"UART34_M1\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 2: input, free\n"
         + "uart34   rs232 0 0, rs485 1 1, rs422 1 0\n"), stderr="", board=BOARD),
     Case("check_problems", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(7)
         + "pin 7    line 7 of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1): output, held by \"other-user\"\n"
         + f"pin 7    problem: GPIO line busy: {BOARD_PATH}:8: pin 7: {DIO_BUSY}\n"
@@ -307,7 +309,7 @@ CASES = [
 
     # marlek-board judges a description as the library does.
     Case("check_one_line", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(8)
         + "led      not described: userled cannot switch it\n"
         + "uart12   line 0 \"DIO0\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0), mode line 1: input, free\n"
@@ -320,7 +322,7 @@ CASES = [
     # What cannot be opened, once for all it concerns; what is no tty; a word
     # from outside escaped.
     Case("check_not_for_the_user", "as_user 1000 marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE +
         "pin 0    problem: permission denied: cannot open /dev/gpiochip0: Permission denied; give the user access to "
         "it (ls -l /dev/gpiochip0 shows its owner and group: add the user to that group, or give it one with a udev "
         f"rule), or run as root ({BOARD_PATH}: "
@@ -334,7 +336,7 @@ CASES = [
         "uart34   rs232 0 0, rs485 1 1, rs422 1 0\n"),
         stderr=f"marlek-board: {BOARD_PATH} is not usable as it stands: 2 problems above\n", status=1, board=BOARD),
     Case("check_not_a_tty_and_escaped", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\npins     not described: the digital I/O cannot be opened\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE + f"pins     not described: the digital I/O cannot be opened\n"
         f"led      problem: LED cannot be written: {BOARD_PATH}:1: the LED: no LED \"\\x1b[2J\\xc2\\x9b\" in "
         "/sys/class/leds; correct the name (marlek-board --list lists them)\n"
         f"uart12   problem: serial port mode not switched: {BOARD_PATH}:2: uart12 tty1: /tmp/case/victim is a regular "
@@ -345,7 +347,7 @@ CASES = [
 
     # Line information that cannot be read: once for both pins it concerns.
     Case("check_line_unreadable", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n" + dio_map(1)
+        f"board description {BOARD_PATH}\n" + NO_SERVICE + dio_map(1)
         + "pin 1    problem: GPIO request failed: cannot read line 1 of gpiochip0 \"marlek-dio\": Input/output error; "
         f"the kernel's log (dmesg) may say why ({BOARD_PATH}: pin 1 on line 2, pin 7 on line 8)\n"
         + dio_map(7)[len(dio_map(2)):]

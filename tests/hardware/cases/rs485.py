@@ -9,6 +9,8 @@ from hardware_case import Case
 from uartmode import MODE_PROMPT, changed, uartmode
 
 BOARD_PATH = "/tmp/case/board.conf"
+# What marlek-board says where the board service does not run.
+NO_SERVICE = "service  not running (no /run/marlek-board/board.sock): each program drives the kernel itself\n"
 PL011 = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 2 3\n"
 LONG_DELAYS = "uart12 tty1 ttyAMA0\nuart12 rs485-delays 150 100\n"
 
@@ -19,7 +21,7 @@ def kernel_mode(enabled, delays="2 3"):
 
 UNCHANGED = ": modem lines and RS-485 unchanged\n"
 AS_BOOTED = ("guest-tool rs485 /dev/ttyAMA0", "enabled 0 rts-on-send 1 delays 0 0")
-CHECK_MAP = (f"board description {BOARD_PATH}\npins     not described: the digital I/O cannot be opened\n"
+CHECK_MAP = (f"board description {BOARD_PATH}\n" + NO_SERVICE + f"pins     not described: the digital I/O cannot be opened\n"
              "led      not described: userled cannot switch it\nuart12   tty1 /dev/ttyAMA0: RS-485 off\n")
 
 CASES = [

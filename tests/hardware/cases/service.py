@@ -97,6 +97,15 @@ CASES = [
     Case("service_as_member", f"as_user {MEMBER} pinio", "3\n165\nq\nq\n", pinio(sent(165) + VALUE_PROMPT),
          board=BOARD, setup=["set_pulls 0 0xFF", "udev_start", f"{START} 999,$(group_id gpio)"],
          checks=[("bank_values 0", "1 0 1 0 0 1 0 1")]),
+    # marlek-board says the service runs, checks the description it holds, and
+    # takes the lines it holds for the programs' (its pid and the time it read
+    # the description are masked).
+    Case("check_through_service", "marlek-board | sed 's/pid [0-9]*/pid N/; s/read [-0-9: ]*$/read T/'",
+         stdout=f"board description {BOARD_PATH}\nservice  runs at {SOCKET} (pid N, 1 connection), holding the board "
+                "as this file describes it, read T\n" + "".join(
+                    f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, held by "
+                    "\"marlek-boardd\"\n" for pin in range(8)),
+         board=DIO_PINS, setup=[START, "printf 'q\\n' | pinio > /dev/null"]),
     # A service that has stopped, with its socket left behind.
     Case("service_stopped", "pinio", "q\n",
          init_failed(SERVICE, f"the board service does not answer at {SOCKET} (Connection refused): it is not "
