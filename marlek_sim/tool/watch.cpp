@@ -213,12 +213,14 @@ int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
         if (!lines.empty()) view::ClockStamp(time);  // the time of the look
         for (const std::string& line : lines) {
             const std::string stamped = std::string(time) + " " + line;
-            int error = 0;
             if (live.Active()) {
                 live.Add(stamped.c_str());
-            } else if (const Output written = OutputReported(view::WriteChangeLine(stamped.c_str(), error), error);
-                       written != Output::Written) {
-                return written == Output::ReaderGone ? EXIT_DONE : EXIT_FAILED;  // no one reads the lines now
+            } else {
+                int error = 0;
+                const Output written = view::WriteChangeLine(stamped.c_str(), error);
+                if (OutputReported(written, error) != Output::Written) {
+                    return written == Output::ReaderGone ? EXIT_DONE : EXIT_FAILED;  // no one reads the lines now
+                }
             }
             if (ends.Told()) return EXIT_DONE;
         }
