@@ -174,6 +174,7 @@ void LiveView::Note(const char* note) {
 }
 
 void LiveView::Draw(const BoardPicture& picture, bool seen) {
+    if (!active_) return;
     int rows = 0;
     int columns = 0;
     WindowSize(rows, columns);
@@ -362,13 +363,14 @@ Woken LiveView::Wait(int timeoutMillis, int descriptor) {
     if (!active_) return WaitInactive(timeoutMillis, descriptor);
     pollfd watched[3]{};
     nfds_t count = 0;
-    pollfd* wake = nullptr;
-    pollfd* keyboard = nullptr;
-    pollfd* other = nullptr;
-    if (wakeRead_ >= 0) (wake = &watched[count++])->fd = wakeRead_;
-    if (keys_) (keyboard = &watched[count++])->fd = STDIN_FILENO;
-    if (descriptor >= 0) (other = &watched[count++])->fd = descriptor;
-    for (nfds_t i = 0; i < count; ++i) watched[i].events = POLLIN;
+    auto watch = [&](bool wanted, int fd) -> pollfd* {
+        if (!wanted) return nullptr;
+        watched[count] = {fd, POLLIN, 0};
+        return &watched[count++];
+    };
+    pollfd* wake = watch(wakeRead_ >= 0, wakeRead_);
+    pollfd* keyboard = watch(keys_, STDIN_FILENO);
+    pollfd* other = watch(descriptor >= 0, descriptor);
     // A signal handled since the last wait has its byte in the pipe, and the
     // poll returns at once; without the pipe the flags are looked at first.
     const bool pending = g_endSignal != 0 || g_suspend;

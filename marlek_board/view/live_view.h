@@ -75,7 +75,7 @@ public:
     void Note(const char* note);
 
     // Redraws when the picture, the changes or the note changed, or the
-    // window has another size. seen false: no board has been seen yet; the
+    // window has another size; nothing when the view is not active. seen false: no board has been seen yet; the
     // title and the note alone, the window asked to hold a board the shape
     // of picture.
     void Draw(const BoardPicture& picture, bool seen);
