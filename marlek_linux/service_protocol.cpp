@@ -30,6 +30,24 @@ int32_t FromBits32(uint32_t bits) {
     return value;
 }
 
+// A name as its length and size bytes, and back.
+uint8_t* PutName(const char* name, size_t size, uint8_t* at) {
+    const size_t length = strnlen(name, size);
+    *at++ = static_cast<uint8_t>(length);
+    std::memset(at, 0, size);
+    std::memcpy(at, name, length);
+    return at + size;
+}
+
+bool TakeName(const uint8_t*& at, size_t size, char* name) {
+    const size_t length = *at++;
+    if (length > size) return false;
+    std::memcpy(name, at, length);
+    name[length] = '\0';
+    at += size;
+    return true;
+}
+
 }  // namespace
 
 HeaderCheck ReadHeader(const uint8_t* header, bool fromService, MessageKind& kind, uint32_t& length) {
@@ -126,11 +144,8 @@ size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]) {
     PutLittle32(note.uid, at);
     PutLittle32(Signed32(note.pid), at + 4);
     at += 8;
-    const size_t name = strnlen(note.program, PROGRAM_NAME_SIZE);
-    *at++ = static_cast<uint8_t>(name);
-    std::memset(at, 0, PROGRAM_NAME_SIZE);
-    std::memcpy(at, note.program, name);
-    at += PROGRAM_NAME_SIZE;
+    at = PutName(note.program, PROGRAM_NAME_SIZE, at);
+    at = PutName(note.user, USER_NAME_SIZE, at);
     std::memcpy(at, &note.board, sizeof note.board);
     return CHANGE_BODY;
 }
@@ -152,19 +167,16 @@ bool SnapshotValid(const BoardSnapshot& board) {
 }  // namespace
 
 bool TakeChange(const uint8_t* body, size_t length, ChangeNote& note) {
-    if (length != CHANGE_BODY || body[0] > static_cast<uint8_t>(ChangeCause::Outside) ||
-        body[21] > PROGRAM_NAME_SIZE) {
-        return false;
-    }
+    if (length != CHANGE_BODY || body[0] > static_cast<uint8_t>(ChangeCause::Outside)) return false;
     note.cause = static_cast<ChangeCause>(body[0]);
     note.missed = Little32(body + 1);
     const uint64_t time = uint64_t{Little32(body + 5)} | uint64_t{Little32(body + 9)} << 32;
     std::memcpy(&note.timeMs, &time, sizeof time);
     note.uid = Little32(body + 13);
     note.pid = FromBits32(Little32(body + 17));
-    std::memcpy(note.program, body + 22, body[21]);
-    note.program[body[21]] = '\0';
-    std::memcpy(&note.board, body + 22 + PROGRAM_NAME_SIZE, sizeof note.board);
+    const uint8_t* at = body + 21;
+    if (!TakeName(at, PROGRAM_NAME_SIZE, note.program) || !TakeName(at, USER_NAME_SIZE, note.user)) return false;
+    std::memcpy(&note.board, at, sizeof note.board);
     return SnapshotValid(note.board);
 }
 

@@ -75,6 +75,7 @@ enum class ChangeCause : uint8_t {
 };
 
 inline constexpr size_t PROGRAM_NAME_SIZE = 16;  // the kernel's comm, with its NUL
+inline constexpr size_t USER_NAME_SIZE = 32;     // a user's name, as useradd allows it
 
 struct ChangeNote {
     ChangeCause cause = ChangeCause::Now;
@@ -83,10 +84,12 @@ struct ChangeNote {
     uint32_t uid = 0;
     int32_t pid = 0;
     char program[PROGRAM_NAME_SIZE + 1] = "";
+    char user[USER_NAME_SIZE + 1] = "";  // the uid's name on the service's system; empty when it has none
     BoardSnapshot board;
 };
 
-inline constexpr size_t CHANGE_BODY = 1 + 4 + 8 + 4 + 4 + 1 + PROGRAM_NAME_SIZE + sizeof(BoardSnapshot);
+inline constexpr size_t CHANGE_BODY =
+    1 + 4 + 8 + 4 + 4 + 1 + PROGRAM_NAME_SIZE + 1 + USER_NAME_SIZE + sizeof(BoardSnapshot);
 
 // A change's body, and back; false for a body that is no change.
 size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]);

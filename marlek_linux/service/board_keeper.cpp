@@ -204,7 +204,10 @@ void BoardKeeper::TakeNew(const Description& next, const std::string& text, cons
             log_(std::string("the mode lines cannot be held again: ") + problem.detail);
         }
     }
-    if (restoring && heldUnder != nullptr) log_("the board is given back as it was held before the service stopped");
+    const HeldBoard given = HeldOf(engine);
+    if (restoring && (given.pins.held || given.ledLineHeld || given.modeLinesHeld[0] || given.modeLinesHeld[1])) {
+        log_("the board is given back as it was held before the service stopped");
+    }
     NoteChange();
     SaveNow();
 }

@@ -37,6 +37,36 @@ std::string ProgramOf(pid_t pid) {
     return program.empty() ? "?" : program;
 }
 
+// The name of a uid in /etc/passwd, read as a file: a name service could
+// keep the service waiting, and the service waits on nothing.
+std::string UserOf(uid_t uid) {
+    const int fd = marlek_board::OpenDescriptor("/etc/passwd", O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return "";
+    static char text[1 << 20];
+    size_t length = 0;
+    ssize_t got = 0;
+    while (length < sizeof text - 1 && (got = read(fd, text + length, sizeof text - 1 - length)) > 0) {
+        length += static_cast<size_t>(got);
+    }
+    close(fd);
+    text[length] = '\0';
+    const std::string wanted = ":" + std::to_string(uid) + ":";
+    for (char* line = text; line < text + length;) {
+        char* end = std::strchr(line, '\n');
+        if (end != nullptr) *end = '\0';
+        // name:password:uid:...
+        const char* first = std::strchr(line, ':');
+        const char* second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
+        if (second != nullptr && std::strncmp(second, wanted.c_str(), wanted.size()) == 0 &&
+            static_cast<size_t>(first - line) <= USER_NAME_SIZE) {
+            return std::string(line, static_cast<size_t>(first - line));
+        }
+        if (end == nullptr) break;
+        line = end + 1;
+    }
+    return "";
+}
+
 Peer PeerOf(int fd) {
     Peer peer;
     ucred credentials{};
@@ -45,6 +75,7 @@ Peer PeerOf(int fd) {
         peer.uid = credentials.uid;
         peer.pid = credentials.pid;
         peer.program = ProgramOf(credentials.pid);
+        peer.user = UserOf(credentials.uid);
     } else {
         peer.program = "?";
     }
@@ -388,6 +419,7 @@ void Server::SendChange(Client& client, ChangeCause cause, const Peer* peer, uin
         note.uid = peer->uid;
         note.pid = peer->pid;
         std::snprintf(note.program, sizeof note.program, "%s", peer->program.c_str());
+        std::snprintf(note.user, sizeof note.user, "%s", peer->user.c_str());
     }
     note.board = cause == ChangeCause::Now ? keeper_.Snapshot() : told_;
     uint8_t body[CHANGE_BODY];

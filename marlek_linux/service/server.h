@@ -34,6 +34,7 @@ struct Peer {
     uid_t uid = 0;
     pid_t pid = 0;
     std::string program;  // the process's name (its comm), as the kernel has it
+    std::string user;     // the uid's name in /etc/passwd; empty when it has none there
 };
 
 struct Client {

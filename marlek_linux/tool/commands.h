@@ -2,6 +2,8 @@
 #ifndef MARLEK_BOARD_TOOL_COMMANDS_H
 #define MARLEK_BOARD_TOOL_COMMANDS_H
 
+#include <cstddef>
+
 #include "board_description.h"
 #include "service_facts.h"
 
@@ -18,6 +20,13 @@ int ListSystem();
 // Writes a starting description of this system into a new file, or on
 // standard output when file is null or "-".
 int WriteDraft(const char* file);
+
+// marlek-board show: the board as the board service holds it, once.
+int ShowBoard();
+
+// marlek-board watch [--count N] [--timeout SECONDS]: the board as the board
+// service holds it, live on a terminal, one line per change elsewhere.
+int WatchBoard(const char* const* args, size_t count);
 
 // Prints the RS-485 setting of one serial port, tty its path or its name in
 // /dev: opened only once known to be a tty, read-only, and only read.

@@ -18,6 +18,8 @@ constexpr const char* USAGE =
     "       marlek-board --list\n"
     "       marlek-board --draft [--] [FILE]\n"
     "       marlek-board --probe TTY\n"
+    "       marlek-board watch [--count N] [--timeout SECONDS]\n"
+    "       marlek-board show\n"
     "Checks a board description and prints where it puts each pin, the user LED\n"
     "and the UART pairs' mode lines, with each line's consumer and direction.\n"
     "FILE defaults to $MARLEK_BOARD, else /etc/marlek/board.conf.\n"
@@ -27,6 +29,10 @@ constexpr const char* USAGE =
     "           file, or on standard output (no FILE, or -)\n"
     "  --probe  read the RS-485 mode of the serial port TTY (/dev/ttyS1 or ttyS1),\n"
     "           opening that port alone and writing nothing\n"
+    "  watch    follow the board as the board service holds it: live on a terminal\n"
+    "           (q quits), else one line per change; --count ends it after N\n"
+    "           changes, --timeout after SECONDS\n"
+    "  show     print the board as the board service holds it, once\n"
     "  -h, --help     print this and end\n"
     "  --version      print the version and end\n"
     "Exit status: 0 when all is usable, 1 otherwise, 2 on bad usage.\n"
@@ -50,6 +56,14 @@ int PrintText(const char* text) {
 
 int main(int argc, char** argv) {
     using namespace marlek_linux;
+    // The service's board: a FILE named so is checked after --.
+    if (argc >= 2 && std::strcmp(argv[1], "watch") == 0) {
+        return WatchBoard(argv + 2, static_cast<size_t>(argc - 2));
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "show") == 0) {
+        if (argc > 2) return Usage("show takes nothing more: drop", argv[2]);
+        return ShowBoard();
+    }
     Command command = Command::Check;
     const char* file = nullptr;
     const char* tty = nullptr;  // --probe's

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -99,6 +100,51 @@ TEST(ServiceProtocol, AnswersKeepStatusCodeAndAnEscapedText) {
     const uint8_t doneWithText[] = {0, 0, 0xA5, 'x'};
     EXPECT_FALSE(TakeAnswer(doneWithText, sizeof doneWithText, status, value, taken));
     EXPECT_FALSE(TakeAnswer(done, 2, status, value, taken));
+}
+
+TEST(ServiceProtocol, ChangesTravelWholeAndAreChecked) {
+    ChangeNote sent;
+    sent.cause = ChangeCause::Call;
+    sent.missed = 70000;
+    sent.timeMs = 1765343100123;
+    sent.uid = 4000000000u;
+    sent.pid = 1234;
+    std::strcpy(sent.program, "0123456789abcdef");  // the longest comm
+    std::strcpy(sent.user, "operator");
+    sent.board.pinsHeld = 1;
+    sent.board.drivenLevels = 0xA5;
+    sent.board.modes[1] = static_cast<uint8_t>(marlek_board::SerialMode::Rs422);
+    sent.board.ttys[0][1] = TTY_RS485_ON;
+    uint8_t body[CHANGE_BODY];
+    ASSERT_EQ(PutChange(sent, body), CHANGE_BODY);
+    ChangeNote taken;
+    ASSERT_TRUE(TakeChange(body, sizeof body, taken));
+    EXPECT_EQ(taken.cause, ChangeCause::Call);
+    EXPECT_EQ(taken.missed, 70000u);
+    EXPECT_EQ(taken.timeMs, sent.timeMs);
+    EXPECT_EQ(taken.uid, sent.uid);
+    EXPECT_EQ(taken.pid, 1234);
+    EXPECT_STREQ(taken.program, sent.program);
+    EXPECT_STREQ(taken.user, "operator");
+    EXPECT_TRUE(taken.board == sent.board);
+    // A field past what it may hold is refused, as is a name longer than its room.
+    const size_t snapshot = CHANGE_BODY - sizeof(BoardSnapshot);
+    const std::pair<size_t, uint8_t> wrong[] = {
+        {0, 3},                                                          // the cause
+        {21, 17},                                                        // the program's length
+        {snapshot + offsetof(BoardSnapshot, pinsHeld), 2},
+        {snapshot + offsetof(BoardSnapshot, led), LED_NOT_KNOWN + 1},
+        {snapshot + offsetof(BoardSnapshot, modes) + 1, 4},
+        {snapshot + offsetof(BoardSnapshot, modeLines), MAX_MODE_LINES + 1},
+        {snapshot + offsetof(BoardSnapshot, ttys) + 3, TTY_RS485_ON + 1},
+    };
+    for (const auto& [at, value] : wrong) {
+        uint8_t bad[CHANGE_BODY];
+        std::memcpy(bad, body, sizeof bad);
+        bad[at] = value;
+        EXPECT_FALSE(TakeChange(bad, sizeof bad, taken)) << "byte " << at;
+    }
+    EXPECT_FALSE(TakeChange(body, sizeof body - 1, taken));
 }
 
 }  // namespace

@@ -1,0 +1,364 @@
+// marlek-board watch and show: the board as the board service holds it, live
+// or once. The service tells each change as it is made, so the watch waits
+// for its socket and the keyboard with no timeout: a quiet board wakes it
+// for nothing.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "board_description.h"
+#include "commands.h"
+#include "descriptors.h"
+#include "change_lines.h"
+#include "live_view.h"
+#include "output.h"
+#include "problem.h"
+#include "service_client.h"
+#include "service_protocol.h"
+#include "watch_options.h"
+
+namespace marlek_linux {
+
+namespace {
+
+namespace view = marlek_board::view;
+
+constexpr int EXIT_DONE = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr size_t CHANGE_LINE_SIZE = 2 * view::PICTURE_TEXT_SIZE + 64;
+
+bool Bit(unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0; }
+
+const char* ModeName(uint8_t mode) {
+    return mode == 0 ? "not switched" : marlek_board::SerialModeName(static_cast<marlek_board::SerialMode>(mode));
+}
+
+// ---- the board as a picture ----
+
+void LedText(const BoardSnapshot& board, char* out, size_t size) {
+    std::snprintf(out, size, "%s", board.ledKind == static_cast<uint8_t>(LedKind::None) ? "not described"
+                                   : board.led == LED_ON_SHOWN                         ? "on"
+                                   : board.led == LED_OFF_SHOWN                        ? "off"
+                                                                                       : "not known yet");
+}
+
+const char* TtyText(uint8_t tty) {
+    switch (tty) {
+        case TTY_RS485_ON: return "RS-485 on";
+        case TTY_RS485_OFF: return "RS-485 off";
+        case TTY_NOT_KNOWN: return "not switched yet";
+        default: return "";
+    }
+}
+
+// "RS-485, mode lines 0 1, tty1 RS-485 on", "not described".
+void PairText(const BoardSnapshot& board, size_t pair, char* out, size_t size) {
+    const bool ttys = board.ttys[pair][0] != TTY_NONE || board.ttys[pair][1] != TTY_NONE;
+    if (board.modeLines[pair] == 0 && !ttys) {
+        std::snprintf(out, size, "not described");
+        return;
+    }
+    size_t used = 0;
+    auto add = [&](const char* format, auto... values) {
+        if (used >= size) return;
+        const int wrote = std::snprintf(out + used, size - used, format, values...);
+        if (wrote > 0) used += static_cast<size_t>(wrote);
+    };
+    add("%s", ModeName(board.modes[pair]));
+    if (board.modeLines[pair] > 0) {
+        add(", mode lines");
+        for (unsigned line = 0; line < board.modeLines[pair]; ++line) {
+            add(board.modeLinesHeld[pair] != 0 ? " %d" : " -", Bit(board.modeValues[pair], line) ? 1 : 0);
+        }
+    }
+    for (size_t port = 0; port < PAIR_PORTS; ++port) {
+        if (board.ttys[pair][port] != TTY_NONE) add(", tty%zu %s", port + 1, TtyText(board.ttys[pair][port]));
+    }
+}
+
+view::BoardPicture PictureOf(const BoardSnapshot& board) {
+    view::BoardPicture picture;
+    for (unsigned pin = 0; pin < view::PICTURE_PINS; ++pin) {
+        view::PinPicture& shown = picture.pins[pin];
+        shown.held = board.pinsHeld != 0 && Bit(board.pinsDescribed, pin);
+        shown.output = Bit(board.outputMask, pin);
+        shown.pushPull = Bit(board.pushPullMask, pin);
+        shown.driven = shown.output ? view::LevelOf(Bit(board.drivenLevels, pin)) : view::Level::Unknown;
+        shown.read = board.levelsKnown != 0 ? view::LevelOf(Bit(board.levels, pin)) : view::Level::Unknown;
+    }
+    char text[view::PICTURE_TEXT_SIZE];
+    LedText(board, text, sizeof text);
+    picture.SetLed(board.led == LED_ON_SHOWN, text);
+    for (size_t pair = 0; pair < view::PICTURE_PAIRS; ++pair) {
+        PairText(board, pair, text, sizeof text);
+        picture.SetPair(pair, text);
+    }
+    return picture;
+}
+
+// ---- what changed, in words ----
+
+const char* Direction(const BoardSnapshot& board, unsigned pin) {
+    if (!Bit(board.outputMask, pin)) return "input";
+    return Bit(board.pushPullMask, pin) ? "output, push-pull" : "output, open-drain";
+}
+
+// Calls line(text) for each change from before to after, in a fixed order:
+// the pins held or given back, the directions, drives, driven levels and the
+// levels a read gives (pin 0 to 7), the LED and the two pairs.
+template <typename Line>
+void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line) {
+    char text[CHANGE_LINE_SIZE];
+    if (before.pinsHeld != after.pinsHeld) line(after.pinsHeld != 0 ? "pins held" : "pins given back");
+    for (unsigned pin = 0; pin < 8; ++pin) {
+        const bool wasOutput = Bit(before.outputMask, pin);
+        const bool isOutput = Bit(after.outputMask, pin);
+        if (wasOutput != isOutput) {
+            std::snprintf(text, sizeof text, "pin %u direction %s -> %s", pin, Direction(before, pin),
+                          Direction(after, pin));
+            line(text);
+        } else if (isOutput && Bit(before.pushPullMask, pin) != Bit(after.pushPullMask, pin)) {
+            std::snprintf(text, sizeof text, "pin %u drive %s -> %s", pin,
+                          Bit(before.pushPullMask, pin) ? "push-pull" : "open-drain",
+                          Bit(after.pushPullMask, pin) ? "push-pull" : "open-drain");
+            line(text);
+        }
+    }
+    for (unsigned pin = 0; pin < 8; ++pin) {
+        if (Bit(before.outputMask & after.outputMask, pin) && Bit(before.drivenLevels, pin) != Bit(after.drivenLevels, pin)) {
+            std::snprintf(text, sizeof text, "pin %u drives %d -> %d", pin, Bit(before.drivenLevels, pin) ? 1 : 0,
+                          Bit(after.drivenLevels, pin) ? 1 : 0);
+            line(text);
+        }
+    }
+    for (unsigned pin = 0; pin < 8; ++pin) {
+        const bool known = before.levelsKnown != 0 && after.levelsKnown != 0;
+        if (known && Bit(before.levels, pin) != Bit(after.levels, pin)) {
+            std::snprintf(text, sizeof text, "pin %u level %d -> %d", pin, Bit(before.levels, pin) ? 1 : 0,
+                          Bit(after.levels, pin) ? 1 : 0);
+            line(text);
+        }
+    }
+    char from[view::PICTURE_TEXT_SIZE];
+    char to[view::PICTURE_TEXT_SIZE];
+    LedText(before, from, sizeof from);
+    LedText(after, to, sizeof to);
+    if (std::strcmp(from, to) != 0) {
+        std::snprintf(text, sizeof text, "LED %s -> %s", from, to);
+        line(text);
+    }
+    for (size_t pair = 0; pair < 2; ++pair) {
+        PairText(before, pair, from, sizeof from);
+        PairText(after, pair, to, sizeof to);
+        if (std::strcmp(from, to) == 0) continue;
+        std::snprintf(text, sizeof text, "%s %s -> %s", pair == 0 ? "UART 1 and 2" : "UART 3 and 4", from, to);
+        line(text);
+    }
+}
+
+// Who made a change: " (pinio, pid 1234, user operator)", " (from outside)".
+void Who(const ChangeNote& note, char* out, size_t size) {
+    if (note.cause == ChangeCause::Outside) {
+        std::snprintf(out, size, " (from outside)");
+    } else if (note.cause == ChangeCause::Now) {
+        out[0] = '\0';
+    } else if (note.user[0] != '\0') {
+        std::snprintf(out, size, " (%s, pid %d, user %s)", note.program, static_cast<int>(note.pid), note.user);
+    } else {
+        std::snprintf(out, size, " (%s, pid %d, uid %u)", note.program, static_cast<int>(note.pid), note.uid);
+    }
+}
+
+// The service's time of a change, as local time to the millisecond.
+void Stamp(int64_t timeMs, char (&out)[view::CLOCK_STAMP_SIZE]) {
+    const time_t seconds = static_cast<time_t>(timeMs / 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    std::snprintf(out, sizeof out, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(timeMs % 1000));
+}
+
+// ---- talking to the service ----
+
+// The watch's connection; false with what is wrong said on standard error.
+bool Connect(char (&socket)[108], int& fd) {
+    bool named = false;
+    if (!ServicePath(socket, named)) {
+        ErrorLine("the board service does not run here (no %s): start it (sudo systemctl start marlek-board.socket), "
+                  "or name another's socket with MARLEK_BOARD_SERVICE",
+                  socket);
+        return false;
+    }
+    static Problem problem;
+    fd = ConnectToService(socket, named, problem);
+    if (fd < 0) {
+        ErrorLine("%s", problem.detail);
+        return false;
+    }
+    uint8_t message[HEADER_SIZE];
+    const size_t size = PutMessage(MessageKind::Watch, nullptr, 0, message);
+    if (send(fd, message, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
+        ErrorLine("cannot ask the board service at %s: %s", socket, std::strerror(errno));
+        marlek_board::CloseDescriptor(fd);
+        return false;
+    }
+    return true;
+}
+
+// The changes the service sends, taken whole from what its socket has.
+struct Incoming {
+    uint8_t bytes[MAX_MESSAGE * 4];
+    size_t used = 0;
+};
+
+enum class Took { Change, Waiting, Closed, Broken };
+
+// The next change from what has come, reading what the socket has when it
+// has none; Waiting when it has to be waited for.
+Took NextChange(int fd, Incoming& in, ChangeNote& note, bool mayRead) {
+    for (;;) {
+        if (in.used >= HEADER_SIZE) {
+            MessageKind kind{};
+            uint32_t length = 0;
+            if (ReadHeader(in.bytes, true, kind, length) != HeaderCheck::Ok) return Took::Broken;
+            if (in.used >= HEADER_SIZE + length) {
+                const bool taken = kind == MessageKind::Change && TakeChange(in.bytes + HEADER_SIZE, length, note);
+                std::memmove(in.bytes, in.bytes + HEADER_SIZE + length, in.used - HEADER_SIZE - length);
+                in.used -= HEADER_SIZE + length;
+                return taken ? Took::Change : Took::Broken;
+            }
+        }
+        if (!mayRead) return Took::Waiting;
+        const ssize_t got = recv(fd, in.bytes + in.used, sizeof in.bytes - in.used, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno == ECONNRESET)) return Took::Closed;
+        if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Took::Waiting : Took::Closed;
+        in.used += static_cast<size_t>(got);
+        mayRead = false;  // once; the rest when the socket says it has more
+    }
+}
+
+int Lost(const char* socket, Took took) {
+    ErrorLine(took == Took::Broken ? "the board service at %s sent what this marlek-board cannot read: install the "
+                                     "same version of marlek-board-linux on both sides"
+                                   : "the board service at %s closed the connection: it has stopped; start it again "
+                                     "(sudo systemctl start marlek-board.socket)",
+              socket);
+    return EXIT_FAILED;
+}
+
+}  // namespace
+
+int ShowBoard() {
+    char socket[108];
+    int fd = -1;
+    if (!Connect(socket, fd)) return EXIT_FAILED;
+    static Incoming in;
+    ChangeNote note;
+    const int64_t deadline = NowMs() + CALL_BOUND_MS;
+    Took took = Took::Waiting;
+    while ((took = NextChange(fd, in, note, true)) == Took::Waiting) {
+        const int64_t left = deadline - NowMs();
+        if (left <= 0) {
+            marlek_board::CloseDescriptor(fd);
+            ErrorLine("the board service at %s did not answer within %d s", socket, CALL_BOUND_MS / 1000);
+            return EXIT_FAILED;
+        }
+        view::LiveView idle;  // not started: waits for the socket and the time alone
+        idle.Wait(static_cast<int>(left), fd);
+    }
+    marlek_board::CloseDescriptor(fd);
+    if (took != Took::Change) return Lost(socket, took);
+    view::PrintBoard(stdout, PictureOf(note.board));
+    return OutputWritten() ? EXIT_DONE : EXIT_FAILED;
+}
+
+int WatchBoard(const char* const* args, size_t count) {
+    view::WatchOptions options;
+    char problem[view::OPTION_PROBLEM_SIZE];
+    if (!view::ReadWatchOptions(args, count, options, problem, sizeof problem)) {
+        ErrorLine("%s; see marlek-board --help", problem);
+        return EXIT_USAGE;
+    }
+    char socket[108];
+    int fd = -1;
+    if (!Connect(socket, fd)) return EXIT_FAILED;
+    view::LiveView live;
+    live.Start("marlek-board watch", socket);
+    view::WatchEnds ends(options);
+    static Incoming in;
+    BoardSnapshot seen;
+    bool started = false;
+    view::BoardPicture picture;
+    bool readable = true;
+    for (;;) {
+        ChangeNote note;
+        const Took took = NextChange(fd, in, note, readable);
+        readable = false;
+        if (took == Took::Closed || took == Took::Broken) {
+            live.Stop();
+            marlek_board::CloseDescriptor(fd);
+            return Lost(socket, took);
+        }
+        if (took == Took::Change) {
+            char who[128];
+            Who(note, who, sizeof who);
+            char stamp[view::CLOCK_STAMP_SIZE];
+            Stamp(note.timeMs, stamp);
+            bool done = false;
+            bool failed = false;
+            auto tell = [&](const char* what) {
+                if (done || failed) return;
+                char line[CHANGE_LINE_SIZE + 256];
+                std::snprintf(line, sizeof line, "%s %s%s", stamp, what, who);
+                if (live.Active()) {
+                    live.Add(line);
+                } else {
+                    int error = 0;
+                    const view::Output written = view::WriteChangeLine(line, error);
+                    if (written == view::Output::ReaderGone) done = true;
+                    if (written == view::Output::Failed) {
+                        ErrorLine("cannot write the change lines: %s", std::strerror(error != 0 ? error : EIO));
+                        failed = true;
+                    }
+                }
+                if (!failed && ends.Told()) done = true;
+            };
+            if (note.missed > 0) {
+                char missed[96];
+                std::snprintf(missed, sizeof missed, "missed %u change%s; the board as it is now:", note.missed,
+                              note.missed == 1 ? "" : "s");
+                tell(missed);
+            }
+            if (started) Changes(seen, note.board, tell);
+            seen = note.board;
+            started = true;
+            picture = PictureOf(seen);
+            if (failed || done) {
+                live.Stop();
+                marlek_board::CloseDescriptor(fd);
+                return failed ? EXIT_FAILED : EXIT_DONE;
+            }
+            continue;  // the next change, if one has come whole
+        }
+        live.Draw(picture, started);
+        if (ends.TimedOut()) {
+            live.Stop();
+            marlek_board::CloseDescriptor(fd);
+            return ends.EndedShort() ? EXIT_FAILED : EXIT_DONE;
+        }
+        const view::Woken woken = live.Wait(ends.WaitMillis(view::NO_TIMEOUT), fd);
+        if (woken == view::Woken::Quit) {
+            live.Stop();
+            marlek_board::CloseDescriptor(fd);
+            return EXIT_DONE;
+        }
+        readable = woken == view::Woken::Descriptor;
+    }
+}
+
+}  // namespace marlek_linux
