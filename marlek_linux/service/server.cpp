@@ -34,6 +34,7 @@ std::string ProgramOf(pid_t pid) {
     close(fd);
     std::string program(name, got > 0 ? static_cast<size_t>(got) : 0);
     while (!program.empty() && program.back() == '\n') program.pop_back();
+    program.resize(std::min(program.size(), PROGRAM_NAME_SIZE));
     return program.empty() ? "?" : program;
 }
 
@@ -154,6 +155,7 @@ int Server::Run() {
             }
         }
         DropHalfMessages();
+        if (watchFlushAt_ >= 0 && NowMs() >= watchFlushAt_) FlushWatchers();
         // A program that has ended leaves its last change saved at once.
         if (keeper_.SaveDueMs() == 0 || !dropped_.empty()) keeper_.SaveNow();
         for (const int fd : dropped_) close(fd);
@@ -166,11 +168,16 @@ int Server::WaitMs() const {
     for (const auto& [fd, client] : clients_) {
         if (client.halfSince >= 0 && (soonest < 0 || client.halfSince < soonest)) soonest = client.halfSince;
     }
-    const int save = keeper_.SaveDueMs();
-    if (soonest < 0) return save;  // nothing to time: no wake-up until something happens
-    const int64_t left = soonest + HALF_MESSAGE_MS - NowMs();
-    const int half = left > 0 ? static_cast<int>(left) : 0;
-    return save >= 0 && save < half ? save : half;
+    // Nothing to time: no wake-up until something happens.
+    int wait = keeper_.SaveDueMs();
+    const int64_t now = NowMs();
+    auto sooner = [&wait, now](int64_t at) {
+        const int left = at > now ? static_cast<int>(at - now) : 0;
+        if (wait < 0 || left < wait) wait = left;
+    };
+    if (soonest >= 0) sooner(soonest + HALF_MESSAGE_MS);
+    if (watchFlushAt_ >= 0) sooner(watchFlushAt_);
+    return wait;
 }
 
 void Server::DropHalfMessages() {
@@ -345,6 +352,20 @@ void Server::Send(Client& client, uint8_t kind, const void* body, size_t length)
     Flush(client);
 }
 
+// The changes queued for the watchers go out together, a few times a second
+// at most while the board changes fast, so that a watch wakes for a batch of
+// changes, not for each.
+void Server::FlushWatchers() {
+    watchFlushAt_ = -1;
+    std::vector<int> watching;
+    for (const auto& [fd, client] : clients_) {
+        if (client.watching && !client.out.empty() && !client.waitsToSend) watching.push_back(fd);
+    }
+    for (const int fd : watching) {
+        if (clients_.count(fd) != 0) Flush(clients_.at(fd));
+    }
+}
+
 void Server::Flush(Client& client) {
     while (!client.out.empty()) {
         const ssize_t sent = send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -359,7 +380,7 @@ void Server::Flush(Client& client) {
         if (client.out.empty() && client.missed > 0) {
             const uint32_t missed = client.missed;
             client.missed = 0;
-            SendChange(client, ChangeCause::Now, nullptr, missed);
+            SendChange(client, missed);
             return;
         }
     }
@@ -379,7 +400,7 @@ void Server::StartWatching(Client& client) {
         FollowEdges();
         told_ = keeper_.Snapshot();
     }
-    SendChange(client, ChangeCause::Now, nullptr, 0);
+    SendChange(client, 0);
 }
 
 // Tells every watcher of the board as it is now, if it has changed.
@@ -393,37 +414,44 @@ void Server::Tell(ChangeCause cause, const Peer* peer) {
     levelsAside.levelsKnown = told_.levelsKnown;
     if (levelsAside == told_ && cause == ChangeCause::Call) cause = ChangeCause::Outside;
     told_ = now;
-    std::vector<int> watching;
-    for (const auto& [fd, client] : clients_) {
-        if (client.watching) watching.push_back(fd);
-    }
-    for (const int fd : watching) {
-        if (clients_.count(fd) == 0) continue;
-        Client& client = clients_.at(fd);
-        if (client.missed > 0 || client.out.size() + HEADER_SIZE + CHANGE_BODY > WATCH_QUEUE_BYTES) {
+    uint8_t message[HEADER_SIZE + CHANGE_BODY];
+    const size_t size = ChangeMessage(cause, cause == ChangeCause::Call ? peer : nullptr, 0, now, message);
+    // Queued, not sent: no watcher goes away meanwhile.
+    for (auto& [fd, client] : clients_) {
+        if (!client.watching) continue;
+        if (client.missed > 0 || client.out.size() + size > WATCH_QUEUE_BYTES) {
             ++client.missed;  // told, with the board as it is then, once it has taken its queue
             continue;
         }
-        SendChange(client, cause, cause == ChangeCause::Call ? peer : nullptr, 0);
+        client.out.insert(client.out.end(), message, message + size);
+        if (watchFlushAt_ < 0) watchFlushAt_ = NowMs() + WATCH_FLUSH_MS;
     }
 }
 
-void Server::SendChange(Client& client, ChangeCause cause, const Peer* peer, uint32_t missed) {
+size_t Server::ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
+                             uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
     ChangeNote note;
     note.cause = cause;
     note.missed = missed;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     note.timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    if (peer != nullptr) {
+    if (peer != nullptr) {  // each name kept within its room when the peer was taken
         note.uid = peer->uid;
         note.pid = peer->pid;
-        std::snprintf(note.program, sizeof note.program, "%s", peer->program.c_str());
-        std::snprintf(note.user, sizeof note.user, "%s", peer->user.c_str());
+        std::memcpy(note.program, peer->program.c_str(), std::min(peer->program.size(), PROGRAM_NAME_SIZE) + 1);
+        std::memcpy(note.user, peer->user.c_str(), std::min(peer->user.size(), USER_NAME_SIZE) + 1);
     }
-    note.board = cause == ChangeCause::Now ? keeper_.Snapshot() : told_;
+    note.board = board;
     uint8_t body[CHANGE_BODY];
-    Send(client, static_cast<uint8_t>(MessageKind::Change), body, PutChange(note, body));
+    return PutMessage(MessageKind::Change, body, PutChange(note, body), message);
+}
+
+void Server::SendChange(Client& client, uint32_t missed) {
+    uint8_t message[HEADER_SIZE + CHANGE_BODY];
+    const size_t size = ChangeMessage(ChangeCause::Now, nullptr, missed, keeper_.Snapshot(), message);
+    client.out.insert(client.out.end(), message, message + size);
+    Flush(client);
 }
 
 // The input pins' edge events are followed while anyone watches, and only
@@ -431,6 +459,7 @@ void Server::SendChange(Client& client, ChangeCause cause, const Peer* peer, uin
 void Server::FollowEdges() {
     int fds[MAX_SET_LINES];
     const int count = watchers_ > 0 ? keeper_.PinRequests(fds) : 0;
+    if (static_cast<size_t>(count) == edges_.size() && std::equal(edges_.begin(), edges_.end(), fds)) return;
     const std::vector<int> wanted(fds, fds + count);
     for (const int fd : edges_) {
         // One the engine has closed has left the set by itself.

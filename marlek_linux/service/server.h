@@ -6,7 +6,8 @@
 //
 // A watcher is told every change as it is made: by a call, with the peer that
 // made it, or from outside, by the edge events of the input pins, which the
-// service follows while anyone watches. What a watcher does not take is
+// service follows while anyone watches. The changes go out in batches, within
+// WATCH_FLUSH_MS of the first of each, so that a watch wakes once for many. What a watcher does not take is
 // never waited for: past WATCH_QUEUE_BYTES queued, its changes are counted as
 // missed, and once it has taken what was queued it is told how many it
 // missed and given the board as it is.
@@ -28,6 +29,7 @@ namespace marlek_linux::service {
 inline constexpr size_t MAX_CLIENTS = 64;
 inline constexpr int HALF_MESSAGE_MS = 1000;
 inline constexpr size_t WATCH_QUEUE_BYTES = 64 * 1024;
+inline constexpr int WATCH_FLUSH_MS = 20;
 
 // Who is at the other end of a connection, from the socket's credentials.
 struct Peer {
@@ -69,12 +71,18 @@ private:
     bool TakeMessages(Client& client);
     bool Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t length);
     void Send(Client& client, uint8_t kind, const void* body, size_t length);
+    // The watchers' changes are queued and go out together, within
+    // WATCH_FLUSH_MS of the first.
+    void FlushWatchers();
     void Flush(Client& client);
     void Watch(Client& client);
     void Drop(int fd, const std::string& why);
     void StartWatching(Client& client);
     void Tell(ChangeCause cause, const Peer* peer);
-    void SendChange(Client& client, ChangeCause cause, const Peer* peer, uint32_t missed);
+    size_t ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
+                         uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
+    // The board as it is, at once: to a new watcher, or one that missed changes.
+    void SendChange(Client& client, uint32_t missed);
     void FollowEdges();
     void EdgesCame(int fd);
     void DropHalfMessages();
@@ -91,6 +99,7 @@ private:
     size_t watchers_ = 0;
     BoardSnapshot told_;        // the board as the watchers were last told it
     std::vector<int> edges_;    // the pins' requests in the epoll set
+    int64_t watchFlushAt_ = -1; // when the watchers' queued changes go out; -1: none queued
 };
 
 }  // namespace marlek_linux::service

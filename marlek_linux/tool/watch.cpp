@@ -19,6 +19,7 @@
 #include "problem.h"
 #include "service_client.h"
 #include "service_protocol.h"
+#include "terminal_text.h"
 #include "watch_options.h"
 
 namespace marlek_linux {
@@ -108,6 +109,32 @@ const char* Direction(const BoardSnapshot& board, unsigned pin) {
     return Bit(board.pushPullMask, pin) ? "output, push-pull" : "output, open-drain";
 }
 
+// "pin 3 drives 0 -> 1": a pin's line, put together without a format, as
+// a watch writes thousands of them a second.
+const char* PinLine(char (&text)[CHANGE_LINE_SIZE], unsigned pin, const char* field, const char* from, const char* to) {
+    size_t used = 0;
+    auto add = [&](const char* part) {
+        const size_t length = std::strlen(part);
+        if (used + length < sizeof text) {
+            std::memcpy(text + used, part, length);
+            used += length;
+        }
+    };
+    const char digit[2] = {static_cast<char>('0' + pin), '\0'};
+    add("pin ");
+    add(digit);
+    add(" ");
+    add(field);
+    add(" ");
+    add(from);
+    add(" -> ");
+    add(to);
+    text[used] = '\0';
+    return text;
+}
+
+const char* LevelText(unsigned value, unsigned pin) { return Bit(value, pin) ? "1" : "0"; }
+
 // Calls line(text) for each change from before to after, in a fixed order:
 // the pins held or given back, the directions, drives, driven levels and the
 // levels a read gives (pin 0 to 7), the LED and the two pairs.
@@ -119,40 +146,38 @@ void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line)
         const bool wasOutput = Bit(before.outputMask, pin);
         const bool isOutput = Bit(after.outputMask, pin);
         if (wasOutput != isOutput) {
-            std::snprintf(text, sizeof text, "pin %u direction %s -> %s", pin, Direction(before, pin),
-                          Direction(after, pin));
-            line(text);
+            line(PinLine(text, pin, "direction", Direction(before, pin), Direction(after, pin)));
         } else if (isOutput && Bit(before.pushPullMask, pin) != Bit(after.pushPullMask, pin)) {
-            std::snprintf(text, sizeof text, "pin %u drive %s -> %s", pin,
-                          Bit(before.pushPullMask, pin) ? "push-pull" : "open-drain",
-                          Bit(after.pushPullMask, pin) ? "push-pull" : "open-drain");
-            line(text);
+            line(PinLine(text, pin, "drive", Bit(before.pushPullMask, pin) ? "push-pull" : "open-drain",
+                         Bit(after.pushPullMask, pin) ? "push-pull" : "open-drain"));
         }
     }
-    for (unsigned pin = 0; pin < 8; ++pin) {
-        if (Bit(before.outputMask & after.outputMask, pin) && Bit(before.drivenLevels, pin) != Bit(after.drivenLevels, pin)) {
-            std::snprintf(text, sizeof text, "pin %u drives %d -> %d", pin, Bit(before.drivenLevels, pin) ? 1 : 0,
-                          Bit(after.drivenLevels, pin) ? 1 : 0);
-            line(text);
+    const unsigned driven = before.outputMask & after.outputMask & (before.drivenLevels ^ after.drivenLevels);
+    for (unsigned pin = 0; pin < 8 && driven != 0; ++pin) {
+        if (Bit(driven, pin)) {
+            line(PinLine(text, pin, "drives", LevelText(before.drivenLevels, pin), LevelText(after.drivenLevels, pin)));
         }
     }
-    for (unsigned pin = 0; pin < 8; ++pin) {
-        const bool known = before.levelsKnown != 0 && after.levelsKnown != 0;
-        if (known && Bit(before.levels, pin) != Bit(after.levels, pin)) {
-            std::snprintf(text, sizeof text, "pin %u level %d -> %d", pin, Bit(before.levels, pin) ? 1 : 0,
-                          Bit(after.levels, pin) ? 1 : 0);
-            line(text);
-        }
+    const bool known = before.levelsKnown != 0 && after.levelsKnown != 0;
+    const unsigned levels = known ? before.levels ^ after.levels : 0u;
+    for (unsigned pin = 0; pin < 8 && levels != 0; ++pin) {
+        if (Bit(levels, pin)) line(PinLine(text, pin, "level", LevelText(before.levels, pin), LevelText(after.levels, pin)));
     }
     char from[view::PICTURE_TEXT_SIZE];
     char to[view::PICTURE_TEXT_SIZE];
-    LedText(before, from, sizeof from);
-    LedText(after, to, sizeof to);
-    if (std::strcmp(from, to) != 0) {
+    if (before.ledKind != after.ledKind || before.led != after.led) {
+        LedText(before, from, sizeof from);
+        LedText(after, to, sizeof to);
         std::snprintf(text, sizeof text, "LED %s -> %s", from, to);
         line(text);
     }
     for (size_t pair = 0; pair < 2; ++pair) {
+        if (before.modes[pair] == after.modes[pair] && before.modeLines[pair] == after.modeLines[pair] &&
+            before.modeValues[pair] == after.modeValues[pair] &&
+            before.modeLinesHeld[pair] == after.modeLinesHeld[pair] &&
+            std::memcmp(before.ttys[pair], after.ttys[pair], sizeof before.ttys[pair]) == 0) {
+            continue;
+        }
         PairText(before, pair, from, sizeof from);
         PairText(after, pair, to, sizeof to);
         if (std::strcmp(from, to) == 0) continue;
@@ -161,24 +186,32 @@ void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line)
     }
 }
 
-// Who made a change: " (pinio, pid 1234, user operator)", " (from outside)".
+// Who made a change: " (pinio, pid 1234, user operator)", " (from outside)";
+// escaped, since the program's and the user's names come from outside.
 void Who(const ChangeNote& note, char* out, size_t size) {
+    char who[128];
     if (note.cause == ChangeCause::Outside) {
-        std::snprintf(out, size, " (from outside)");
+        std::snprintf(who, sizeof who, " (from outside)");
     } else if (note.cause == ChangeCause::Now) {
-        out[0] = '\0';
+        who[0] = '\0';
     } else if (note.user[0] != '\0') {
-        std::snprintf(out, size, " (%s, pid %d, user %s)", note.program, static_cast<int>(note.pid), note.user);
+        std::snprintf(who, sizeof who, " (%s, pid %d, user %s)", note.program, static_cast<int>(note.pid), note.user);
     } else {
-        std::snprintf(out, size, " (%s, pid %d, uid %u)", note.program, static_cast<int>(note.pid), note.uid);
+        std::snprintf(who, sizeof who, " (%s, pid %d, uid %u)", note.program, static_cast<int>(note.pid), note.uid);
     }
+    marlek_board::EscapeForTerminal(who, std::strlen(who), out, size);
 }
 
-// The service's time of a change, as local time to the millisecond.
+// The service's time of a change, as local time to the millisecond; the
+// local time of a second is worked out once.
 void Stamp(int64_t timeMs, char (&out)[view::CLOCK_STAMP_SIZE]) {
+    static time_t known = -1;
+    static std::tm local{};
     const time_t seconds = static_cast<time_t>(timeMs / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    if (seconds != known) {
+        localtime_r(&seconds, &local);
+        known = seconds;
+    }
     std::snprintf(out, sizeof out, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(timeMs % 1000));
 }
@@ -294,6 +327,8 @@ int WatchBoard(const char* const* args, size_t count) {
     BoardSnapshot seen;
     bool started = false;
     view::BoardPicture picture;
+    bool fresh = false;       // the picture is to be made again
+    bool unflushed = false;   // change lines wait to be flushed
     bool readable = true;
     for (;;) {
         ChangeNote note;
@@ -305,28 +340,28 @@ int WatchBoard(const char* const* args, size_t count) {
             return Lost(socket, took);
         }
         if (took == Took::Change) {
-            char who[128];
+            char who[512];
             Who(note, who, sizeof who);
             char stamp[view::CLOCK_STAMP_SIZE];
             Stamp(note.timeMs, stamp);
             bool done = false;
-            bool failed = false;
             auto tell = [&](const char* what) {
-                if (done || failed) return;
-                char line[CHANGE_LINE_SIZE + 256];
-                std::snprintf(line, sizeof line, "%s %s%s", stamp, what, who);
+                if (done) return;
                 if (live.Active()) {
+                    char line[view::CLOCK_STAMP_SIZE + CHANGE_LINE_SIZE + 512];
+                    std::snprintf(line, sizeof line, "%s %s%s", stamp, what, who);
                     live.Add(line);
                 } else {
-                    int error = 0;
-                    const view::Output written = view::WriteChangeLine(line, error);
-                    if (written == view::Output::ReaderGone) done = true;
-                    if (written == view::Output::Failed) {
-                        ErrorLine("cannot write the change lines: %s", std::strerror(error != 0 ? error : EIO));
-                        failed = true;
-                    }
+                    // The line's own words are printable, who made it is
+                    // escaped; flushed once the changes that have come are told.
+                    std::fputs(stamp, stdout);
+                    std::fputc(' ', stdout);
+                    std::fputs(what, stdout);
+                    std::fputs(who, stdout);
+                    std::fputc('\n', stdout);
+                    unflushed = true;
                 }
-                if (!failed && ends.Told()) done = true;
+                if (ends.Told()) done = true;
             };
             if (note.missed > 0) {
                 char missed[96];
@@ -337,14 +372,29 @@ int WatchBoard(const char* const* args, size_t count) {
             if (started) Changes(seen, note.board, tell);
             seen = note.board;
             started = true;
-            picture = PictureOf(seen);
-            if (failed || done) {
-                live.Stop();
-                marlek_board::CloseDescriptor(fd);
-                return failed ? EXIT_FAILED : EXIT_DONE;
-            }
-            continue;  // the next change, if one has come whole
+            fresh = true;
+            if (!done) continue;  // the next change, if one has come whole
         }
+        // The lines of the changes that have come, at once.
+        if (unflushed) {
+            unflushed = false;
+            int error = 0;
+            const view::Output written = view::FlushStandardOutput(error);
+            if (written != view::Output::Written) {
+                if (written == view::Output::Failed) {
+                    ErrorLine("cannot write the change lines: %s", std::strerror(error != 0 ? error : EIO));
+                }
+                marlek_board::CloseDescriptor(fd);
+                return written == view::Output::Failed ? EXIT_FAILED : EXIT_DONE;  // no one reads the lines now
+            }
+        }
+        if (took == Took::Change) {  // --count is met
+            live.Stop();
+            marlek_board::CloseDescriptor(fd);
+            return EXIT_DONE;
+        }
+        if (fresh && live.Active()) picture = PictureOf(seen);
+        fresh = false;
         live.Draw(picture, started);
         if (ends.TimedOut()) {
             live.Stop();
