@@ -6,6 +6,14 @@ namespace marlek_board {
 
 namespace {
 
+// A bidirectional formatting character or a line or paragraph separator:
+// U+200E, U+200F, U+2028 to U+202E (the separators and the embeddings and
+// overrides), U+2066 to U+2069 (the isolates).
+bool IsLayoutControl(uint32_t code) {
+    return code == 0x200E || code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
+           (code >= 0x2066 && code <= 0x2069);
+}
+
 // The length of the well-formed, printable UTF-8 character at text, or 0.
 size_t PrintableCharacter(const unsigned char* text, size_t length) {
     const unsigned lead = text[0];
@@ -35,6 +43,7 @@ size_t PrintableCharacter(const unsigned char* text, size_t length) {
     }
     if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
     if (code >= 0x80 && code <= 0x9F) return 0;  // C1 controls written in UTF-8
+    if (IsLayoutControl(code)) return 0;
     return size;
 }
 
@@ -54,9 +63,55 @@ size_t EscapeByte(unsigned char byte, char (&escape)[5]) {
     return 4;
 }
 
-// A C1 control in UTF-8 (U+0080 to U+009F): its two bytes are escaped alike.
-bool IsUtf8C1(const unsigned char* text, size_t length) {
-    return length >= 2 && text[0] == 0xC2 && text[1] >= 0x80 && text[1] <= 0x9F;
+// The length of a control character written in more than one byte, whose
+// bytes are escaped alike: 2 for a C1 control in UTF-8 (U+0080 to U+009F), 3
+// for a bidirectional formatting character or a separator; 0 for any other.
+size_t WideControlLength(const unsigned char* text, size_t length) {
+    if (length >= 2 && text[0] == 0xC2 && text[1] >= 0x80 && text[1] <= 0x9F) return 2;
+    if (length >= 3 && text[0] == 0xE2 && (text[1] & 0xC0u) == 0x80u && (text[2] & 0xC0u) == 0x80u &&
+        IsLayoutControl(((text[1] & 0x3Fu) << 6) | (text[2] & 0x3Fu) | 0x2000u)) {
+        return 3;
+    }
+    return 0;
+}
+
+size_t Escape(const char* text, size_t length, char* out, size_t size, bool quoted) {
+    if (size == 0) return 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    size_t used = 0;
+    size_t at = 0;
+    while (at < length) {
+        size_t take = PrintableCharacter(bytes + at, length - at);
+        if (take == 1 && quoted && (text[at] == '\\' || text[at] == '"')) {
+            if (used + 2 >= size) break;
+            out[used++] = '\\';
+            out[used++] = text[at++];
+            continue;
+        }
+        if (take > 0) {
+            if (used + take >= size) break;
+            for (size_t i = 0; i < take; ++i) out[used++] = text[at + i];
+            at += take;
+            continue;
+        }
+        // One unprintable byte, or every byte of a wider control character.
+        const size_t wide = WideControlLength(bytes + at, length - at);
+        take = wide != 0 ? wide : 1;
+        char escapes[3][5];
+        size_t escapeLength[3] = {0, 0, 0};
+        size_t total = 0;
+        for (size_t i = 0; i < take; ++i) {
+            escapeLength[i] = EscapeByte(bytes[at + i], escapes[i]);
+            total += escapeLength[i];
+        }
+        if (used + total >= size) break;
+        for (size_t i = 0; i < take; ++i) {
+            for (size_t k = 0; k < escapeLength[i]; ++k) out[used++] = escapes[i][k];
+        }
+        at += take;
+    }
+    out[used] = '\0';
+    return used;
 }
 
 }  // namespace
@@ -64,7 +119,7 @@ bool IsUtf8C1(const unsigned char* text, size_t length) {
 size_t ControlLength(const char* text, size_t length) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     if (length == 0) return 0;
-    if (IsUtf8C1(bytes, length)) return 2;
+    if (const size_t wide = WideControlLength(bytes, length); wide != 0) return wide;
     return bytes[0] < 0x20 || (bytes[0] >= 0x7F && bytes[0] <= 0x9F) ? 1 : 0;
 }
 
@@ -80,35 +135,18 @@ size_t UnprintableAt(const char* text, size_t length) {
 }
 
 size_t EscapeForTerminal(const char* text, size_t length, char* out, size_t size) {
-    if (size == 0) return 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    size_t used = 0;
-    size_t at = 0;
-    while (at < length) {
-        size_t take = PrintableCharacter(bytes + at, length - at);
-        if (take > 0) {
-            if (used + take >= size) break;
-            for (size_t i = 0; i < take; ++i) out[used++] = text[at + i];
-            at += take;
-            continue;
-        }
-        // One unprintable byte, or both of a C1 control in UTF-8.
-        take = IsUtf8C1(bytes + at, length - at) ? 2 : 1;
-        char escapes[2][5];
-        size_t escapeLength[2] = {0, 0};
-        size_t total = 0;
-        for (size_t i = 0; i < take; ++i) {
-            escapeLength[i] = EscapeByte(bytes[at + i], escapes[i]);
-            total += escapeLength[i];
-        }
-        if (used + total >= size) break;
-        for (size_t i = 0; i < take; ++i) {
-            for (size_t k = 0; k < escapeLength[i]; ++k) out[used++] = escapes[i][k];
-        }
-        at += take;
-    }
-    out[used] = '\0';
-    return used;
+    return Escape(text, length, out, size, false);
+}
+
+size_t QuoteForTerminal(const char* text, size_t length, char* out, size_t size) {
+    return Escape(text, length, out, size, true);
+}
+
+QuotedWord::QuotedWord(const char* word, size_t max) {
+    const size_t limit = max < QUOTED_WORD_LIMIT ? max : QUOTED_WORD_LIMIT;
+    size_t length = 0;
+    while (length < limit && word[length] != '\0') ++length;
+    QuoteForTerminal(word, length, text, sizeof text);
 }
 
 }  // namespace marlek_board

@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include "descriptors.h"
+#include "terminal_text.h"
 
 namespace marlek_linux {
 
 using marlek_board::OpenDescriptor;
+using marlek_board::QuotedWord;
 
 using marlek_board::PIN_COUNT;
 using marlek_board::SerialMode;
@@ -93,7 +95,8 @@ bool IsNumber(const char* text) {
 
 bool CopyToken(Parser& parser, const char* what, const char* token, char* out, size_t size) {
     if (std::strlen(token) >= size) {
-        return parser.Fail("%s \"%.40s...\" is longer than %zu characters; shorten it", what, token, size - 1);
+        return parser.Fail("%s \"%s...\" is longer than %zu characters; shorten it", what, QuotedWord(token, 40).text,
+                           size - 1);
     }
     std::memcpy(out, token, std::strlen(token) + 1);
     return true;
@@ -107,8 +110,8 @@ bool ReadLineEntry(Parser& parser, const Tokens& tokens, int first, bool mayBeAc
                            std::strcmp(tokens.token[static_cast<size_t>(first + 2)], "active-low") == 0;
     if (extra != 2 && !activeLow) {
         if (mayBeActiveLow && extra == 3) {
-            return parser.Fail("\"%s\" is not active-low; write '%s'", tokens.token[static_cast<size_t>(first + 2)],
-                               usage);
+            return parser.Fail("\"%s\" is not active-low; write '%s'",
+                               QuotedWord(tokens.token[static_cast<size_t>(first + 2)]).text, usage);
         }
         return parser.Fail("expected '%s'", usage);
     }
@@ -127,7 +130,7 @@ bool ReadPin(Parser& parser, const Tokens& tokens) {
     if (tokens.count < 2) return parser.Fail("expected '%s'", usage);
     const char* number = tokens.token[1];
     if (!IsNumber(number) || std::strlen(number) > 1 || *number > '7') {
-        return parser.Fail("\"%s\" is not a pin: the pins are 0 to 7", number);
+        return parser.Fail("\"%s\" is not a pin: the pins are 0 to 7", QuotedWord(number).text);
     }
     const int pin = *number - '0';
     LineEntry& entry = parser.description.pins[static_cast<size_t>(pin)];
@@ -150,7 +153,8 @@ bool ReadLed(Parser& parser, const Tokens& tokens) {
         if (tokens.count != 3) return parser.Fail("expected 'led class NAME', NAME as in /sys/class/leds");
         const char* name = tokens.token[2];
         if (std::strchr(name, '/') != nullptr || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-            return parser.Fail("\"%s\" is not an LED name: give the name of a folder of /sys/class/leds", name);
+            return parser.Fail("\"%s\" is not an LED name: give the name of a folder of /sys/class/leds",
+                               QuotedWord(name).text);
         }
         if (!CopyToken(parser, "the LED name", name, led.className, sizeof led.className)) return false;
         led.kind = LedKind::Class;
@@ -192,7 +196,8 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         char path[PATH_TEXT_SIZE];
         std::snprintf(path, sizeof path, "%s%s", tty[0] == '/' ? "" : "/dev/", tty);
         if (tty[0] != '/' && std::strchr(tty, '/') != nullptr) {
-            return parser.Fail("\"%s\" is not a tty: give its path (/dev/ttyS1) or its name in /dev (ttyS1)", tty);
+            return parser.Fail("\"%s\" is not a tty: give its path (/dev/ttyS1) or its name in /dev (ttyS1)",
+                               QuotedWord(tty).text);
         }
         if (!CopyToken(parser, "the tty", path, pair.tty[static_cast<size_t>(port)].data(), PATH_TEXT_SIZE)) {
             return false;
@@ -233,7 +238,8 @@ bool ReadPair(Parser& parser, const Tokens& tokens, int pairIndex) {
         for (int i = 0; i < count; ++i) {
             const char* value = tokens.token[static_cast<size_t>(2 + i)];
             if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) {
-                return parser.Fail("\"%s\" is not a line value: write 0 or 1 for each mode line", value);
+                return parser.Fail("\"%s\" is not a line value: write 0 or 1 for each mode line",
+                                   QuotedWord(value).text);
             }
             if (*value == '1') values = static_cast<uint8_t>(values | (1u << i));
         }
@@ -381,7 +387,10 @@ bool ParseDescription(const char* path, const char* text, size_t length, Descrip
     description = Description{};
     problem[0] = '\0';
     Parser parser{path, description, problem, sink, context};
-    if (std::strlen(path) >= sizeof description.path) return parser.Fail("the path is too long");
+    if (std::strlen(path) >= sizeof description.path) {
+        return parser.Fail("the path is longer than %zu characters; name the description by a shorter one",
+                           sizeof description.path - 1);
+    }
     std::memcpy(description.path, path, std::strlen(path) + 1);
     static Tokens tokens;  // constant-initialised: no guard, no stack of a kilobyte
     size_t at = 0;
@@ -422,8 +431,8 @@ bool ParseDescription(const char* path, const char* text, size_t length, Descrip
         } else if (std::strcmp(entry, PairEntryName(1)) == 0) {
             ReadPair(parser, tokens, 1);
         } else {
-            parser.Fail("unknown entry \"%.40s\"; an entry begins with pin, led, uart12 or uart34 (see %s)", entry,
-                        FORMAT_PAGE);
+            parser.Fail("unknown entry \"%s\"; an entry begins with pin, led, uart12 or uart34 (see %s)",
+                        QuotedWord(entry, 40).text, FORMAT_PAGE);
         }
     }
     // What spans lines is checked once every line could be read: a line that

@@ -70,7 +70,21 @@ struct PinConfigWanted {
     uint8_t outputMask;
     uint8_t pushPullMask;
     uint8_t levels;
+    bool edges;  // the inputs report their edges
 };
+
+bool EdgesWanted(const BoardEngine& engine) { return engine.followEdges && !engine.edgesRefused; }
+
+// A request or configuration the kernel refused with the inputs' edges is
+// tried again without them: a chip whose lines cannot report edges is
+// followed by the calls alone.
+bool EdgesRefusedNow(BoardEngine& engine, int error) {
+    if (!EdgesWanted(engine) || (error != EINVAL && error != ENXIO && error != EOPNOTSUPP && error != ENOTSUP)) {
+        return false;
+    }
+    engine.edgesRefused = true;
+    return true;
+}
 
 void PinConfig(const LineGroup& group, const PinConfigWanted& wanted, gpio_v2_line_config& config) {
     config = gpio_v2_line_config{};
@@ -85,7 +99,9 @@ void PinConfig(const LineGroup& group, const PinConfigWanted& wanted, gpio_v2_li
         if (drive == PinDrive::PushPull) pushPull |= 1u << pin;
         if (drive == PinDrive::OpenDrain) openDrain |= 1u << pin;
     }
-    if (config.flags == 0) AddAttribute(config, GPIO_V2_LINE_FLAG_INPUT, GroupMask(group, inputs));
+    const uint64_t edges = wanted.edges ? GPIO_V2_LINE_FLAG_EDGE_RISING | GPIO_V2_LINE_FLAG_EDGE_FALLING : 0;
+    config.flags |= config.flags != 0 ? edges : 0;
+    if (config.flags == 0) AddAttribute(config, GPIO_V2_LINE_FLAG_INPUT | edges, GroupMask(group, inputs));
     AddAttribute(config, GPIO_V2_LINE_FLAG_OUTPUT, GroupMask(group, pushPull));
     AddAttribute(config, GPIO_V2_LINE_FLAG_OUTPUT | GPIO_V2_LINE_FLAG_OPEN_DRAIN, GroupMask(group, openDrain));
     const uint8_t outputs = static_cast<uint8_t>(wanted.known & wanted.outputMask);
@@ -152,17 +168,22 @@ bool ApplyPinConfig(BoardEngine& engine, uint8_t outputMask, uint8_t pushPullMas
     PinState& pins = engine.pins;
     uint8_t levels = 0;
     if (!StartingLevels(engine, outputMask, levels, problem)) return false;
-    const PinConfigWanted wanted{0xFF, outputMask, pushPullMask, levels};
+    PinConfigWanted wanted{0xFF, outputMask, pushPullMask, levels, EdgesWanted(engine)};
     for (int g = 0; g < engine.pinLines.groupCount; ++g) {
         const LineGroup& group = GroupOf(engine.pinLines, g);
         gpio_v2_line_config config{};
         PinConfig(group, wanted, config);
         if (SetConfig(group.fd, config)) continue;
         const int error = errno;
+        if (EdgesRefusedNow(engine, error)) {
+            wanted.edges = false;
+            --g;  // this chip again, without edges
+            continue;
+        }
         char described[128];
         DescribeMembers(group, "pins", described, sizeof described);
         bool restored = true;
-        const PinConfigWanted before{0xFF, pins.outputMask, pins.pushPullMask, pins.drivenLevels};
+        const PinConfigWanted before{0xFF, pins.outputMask, pins.pushPullMask, pins.drivenLevels, wanted.edges};
         for (int done = 0; done < g; ++done) {
             const LineGroup& back = GroupOf(engine.pinLines, done);
             PinConfig(back, before, config);
@@ -286,7 +307,10 @@ bool SetLed(BoardEngine& engine, bool on, Problem& problem) {
         case LedKind::Class: {
             char where[PATH_TEXT_SIZE + 32];
             LedWhere(engine.description.path, led, where, sizeof where);
-            return WriteLed(led.className, where, on, problem);
+            if (!WriteLed(led.className, where, on, problem)) return false;
+            engine.ledKnown = true;
+            engine.ledOn = on;
+            return true;
         }
         case LedKind::Line: return SetLedLine(engine, on, problem);
         case LedKind::None: break;
@@ -329,10 +353,13 @@ bool SetSerialMode(BoardEngine& engine, int pair, SerialMode mode, Problem& prob
         if (tty[0] == '\0') continue;
         char where[PATH_TEXT_SIZE + 32];
         TtyWhere(engine.description.path, entry, pair, port, where, sizeof where);
+        TtyState& state = engine.ttys[static_cast<size_t>(pair)][static_cast<size_t>(port)];
         if (SetRs485(tty, mode, entry.delayBeforeSend, entry.delayAfterSend, where, problem)) {
+            state = mode == SerialMode::Rs485 ? TtyState::Rs485On : TtyState::Rs485Off;
             portSwitched = true;
             continue;
         }
+        state = TtyState::Unknown;
         if (entry.lineCount > 0) {
             AddToProblem(problem, "; the pair's mode lines were set for %s already", modeName);
         } else {
@@ -466,8 +493,16 @@ bool HoldPins(BoardEngine& engine, uint8_t known, const PinState& state, Problem
     if (!ResolveLines(description.path, description.pins.data(), PIN_COUNT, engine.pinLines, problem)) return false;
     char where[PATH_TEXT_SIZE + 32];
     std::snprintf(where, sizeof where, "%s: the pins", description.path);
-    const PinConfigWanted wanted{known, state.outputMask, state.pushPullMask, state.drivenLevels};
-    if (!RequestSet(engine.pinLines, ConfigurePins, &wanted, where, problem)) return false;
+    // Taken with the inputs' edges when the state is known whole; else as
+    // they are, and the edges once their state is read.
+    const PinConfigWanted wanted{known, state.outputMask, state.pushPullMask, state.drivenLevels,
+                                 known == 0xFF && EdgesWanted(engine)};
+    if (!RequestSet(engine.pinLines, ConfigurePins, &wanted, where, problem)) {
+        if (!wanted.edges || !EdgesRefusedNow(engine, EINVAL)) return false;
+        if (!ResolveLines(description.path, description.pins.data(), PIN_COUNT, engine.pinLines, problem)) return false;
+        const PinConfigWanted plain{known, state.outputMask, state.pushPullMask, state.drivenLevels, false};
+        if (!RequestSet(engine.pinLines, ConfigurePins, &plain, where, problem)) return false;
+    }
     PinState& pins = engine.pins;
     pins.outputMask = static_cast<uint8_t>(state.outputMask & known);
     pins.pushPullMask = static_cast<uint8_t>(state.pushPullMask & known);
@@ -477,6 +512,10 @@ bool HoldPins(BoardEngine& engine, uint8_t known, const PinState& state, Problem
         return false;
     }
     pins.held = true;
+    if (known != 0xFF && EdgesWanted(engine)) {
+        Problem ignored;  // without edges the pins are held all the same
+        ApplyPinConfig(engine, pins.outputMask, pins.pushPullMask, ignored);
+    }
     return true;
 }
 
@@ -491,6 +530,7 @@ bool SetLedLine(BoardEngine& engine, bool on, Problem& problem) {
                       "the LED's line", on ? "on" : "off", problem)) {
         return false;
     }
+    engine.ledKnown = true;
     engine.ledOn = on;
     return true;
 }
@@ -512,6 +552,7 @@ bool SetModeLines(BoardEngine& engine, int pair, SerialMode mode, Problem& probl
 void ReleaseLedLine(BoardEngine& engine) {
     ReleaseSet(engine.ledLine);
     engine.ledLineHeld = false;
+    engine.ledKnown = false;
     engine.ledOn = false;
 }
 
@@ -525,6 +566,18 @@ void ReleaseBoard(BoardEngine& engine) {
     ReleaseLedLine(engine);
     for (int pair = 0; pair < marlek_board::SERIAL_PAIR_COUNT; ++pair) ReleaseModeLines(engine, pair);
     engine.modes = {};
+    engine.ttys = {};
+}
+
+bool ReadPinLevels(const BoardEngine& engine, uint8_t& levels) {
+    static Problem ignored;
+    return engine.pins.held && ReadLevels(engine, levels, ignored);
+}
+
+int PinRequests(const BoardEngine& engine, int (&fds)[MAX_SET_LINES]) {
+    int count = 0;
+    for (int g = 0; g < engine.pinLines.groupCount && engine.pins.held; ++g) fds[count++] = GroupOf(engine.pinLines, g).fd;
+    return count;
 }
 
 LibStatus RunBoardCall(BoardEngine& engine, RunState& run, const BoardRequest& request, uint8_t& value,

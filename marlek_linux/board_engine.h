@@ -42,6 +42,8 @@ struct PinState {
     uint8_t drivenLevels = 0;
 };
 
+enum class TtyState : uint8_t { Unknown, Rs485Off, Rs485On };
+
 // Everything is constant-initialised: a static engine runs no constructor,
 // takes no guard and allocates nothing.
 struct BoardEngine {
@@ -53,12 +55,19 @@ struct BoardEngine {
     bool linesApart = false;  // no two entries are one line or one tty
     LineSet pinLines;
     PinState pins;
+    // The service follows the input pins' edges (the kernel's edge events on
+    // the pins' requests); a chip that cannot is followed by the calls alone.
+    bool followEdges = false;
+    bool edgesRefused = false;
     LineSet ledLine;
     bool ledLineHeld = false;
-    bool ledOn = false;  // what the LED's line was last set to
+    bool ledKnown = false;  // the LED was set by this engine, or read
+    bool ledOn = false;     // what it was last set to
     std::array<LineSet, marlek_board::SERIAL_PAIR_COUNT> modeLines{};
     std::array<bool, marlek_board::SERIAL_PAIR_COUNT> modeLinesHeld{};
     std::array<marlek_board::SerialMode, marlek_board::SERIAL_PAIR_COUNT> modes{};  // as last switched
+    // Each pair's ttys as last switched: their RS-485 mode on; unknown until then.
+    std::array<std::array<TtyState, PAIR_PORTS>, marlek_board::SERIAL_PAIR_COUNT> ttys{};
     Problem scratch;
 };
 
@@ -92,6 +101,14 @@ void ReleaseModeLines(BoardEngine& engine, int pair);
 
 // Gives back every line; the engine is then as new.
 void ReleaseBoard(BoardEngine& engine);
+
+// The levels of the pins a read gives now; false when the pins are not held
+// or cannot be read.
+bool ReadPinLevels(const BoardEngine& engine, uint8_t& levels);
+
+// The requests of the pins' lines, one a chip, whose edge events tell an
+// input's change (the service follows them); how many.
+int PinRequests(const BoardEngine& engine, int (&fds)[MAX_SET_LINES]);
 
 }  // namespace marlek_linux
 

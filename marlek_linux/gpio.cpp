@@ -15,6 +15,7 @@
 
 #include "descriptors.h"
 #include "devices.h"
+#include "terminal_text.h"
 
 namespace marlek_linux {
 
@@ -22,6 +23,7 @@ using marlek_board::AboveStandardStreams;
 using marlek_board::CloseDescriptor;
 using marlek_board::IoctlRetrying;
 using marlek_board::OpenDescriptor;
+using marlek_board::QuotedWord;
 
 namespace {
 
@@ -33,15 +35,6 @@ const char* g_consumer = CONSUMER;
 
 void CopyText(char* out, size_t size, const char* text) {
     std::snprintf(out, size, "%s", text);
-}
-
-bool IsChipName(const char* text) {
-    const size_t prefix = std::strlen(CHIP_PREFIX);
-    if (std::strncmp(text, CHIP_PREFIX, prefix) != 0 || text[prefix] == '\0') return false;
-    for (const char* c = text + prefix; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') return false;
-    }
-    return true;
 }
 
 bool PermissionProblem(const char* where, const char* path, Problem& problem) {
@@ -134,7 +127,8 @@ void ChipPath(int number, char (&path)[sizeof Chip::path]) {
 void AddChipText(char* out, size_t size, size_t& used, const Chip& chip) {
     if (used >= size) return;
     const int wrote =
-        std::snprintf(out + used, size - used, "%s%s \"%s\"", used == 0 ? "" : ", ", chip.name, chip.label);
+        std::snprintf(out + used, size - used, "%s%s \"%s\"", used == 0 ? "" : ", ", chip.name,
+                      QuotedWord(chip.label, sizeof chip.label).text);
     if (wrote > 0) used += static_cast<size_t>(wrote);
 }
 
@@ -178,7 +172,7 @@ bool OpenByLabel(const char* label, const char* where, int access, Chip& chip, P
         return Fail(problem, ERROR_CHIP_NOT_FOUND,
                     "%s: the label \"%s\" is carried by %d chips (%s), whose numbers may change at the next boot; "
                     "name the chip by its name or path (/dev/%s) instead",
-                    where, label, matches, carriers, found.name);
+                    where, QuotedWord(label).text, matches, carriers, found.name);
     }
     if (matches == 1) {
         chip = found;
@@ -189,11 +183,11 @@ bool OpenByLabel(const char* label, const char* where, int access, Chip& chip, P
     if (count == 0) {
         return Fail(problem, ERROR_CHIP_NOT_FOUND,
                     "%s: no GPIO chip \"%s\": this system has no /dev/gpiochipN at all; is the GPIO driver loaded?",
-                    where, label);
+                    where, QuotedWord(label).text);
     }
     return Fail(problem, ERROR_CHIP_NOT_FOUND,
-                "%s: no GPIO chip \"%s\" (the chips: %s); correct the chip's path, name or label", where, label,
-                seen);
+                "%s: no GPIO chip \"%s\" (the chips: %s); correct the chip's path, name or label", where,
+                QuotedWord(label).text, seen);
 }
 
 }  // namespace
@@ -226,45 +220,115 @@ bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& proble
     return OpenByLabel(wanted, where, access, chip, problem);
 }
 
+bool IsChipName(const char* text) {
+    const size_t prefix = std::strlen(CHIP_PREFIX);
+    if (std::strncmp(text, CHIP_PREFIX, prefix) != 0 || text[prefix] == '\0') return false;
+    for (const char* c = text + prefix; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+    }
+    return true;
+}
+
+bool IsLineOffset(const char* text) {
+    return text[0] >= '0' && text[0] <= '9' && std::strspn(text, "0123456789") == std::strlen(text);
+}
+
+bool IsDescriptionWord(const char* text) {
+    if (*text == '\0') return false;
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte <= ' ' || byte == '#' || byte >= 0x7F) return false;
+    }
+    return true;
+}
+
+const char* ChipWord(const char* name, const char* label, const char* const* labels, int count, bool complete) {
+    if (!complete || !IsDescriptionWord(label) || label[0] == '/' || IsChipName(label)) return name;
+    int carriers = 0;
+    for (int i = 0; i < count; ++i) carriers += std::strcmp(labels[i], label) == 0 ? 1 : 0;
+    return carriers == 1 ? label : name;
+}
+
+namespace {
+
+bool LineInfoProblem(const Chip& chip, uint32_t offset, int error, const char* where, Problem& problem) {
+    return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %u of %s \"%s\": %s; the kernel's log (dmesg) may "
+                "say why", where, offset, chip.name, QuotedWord(chip.label, sizeof chip.label).text,
+                std::strerror(error));
+}
+
+}  // namespace
+
 bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem) {
     line = FoundLine{};
-    const bool isOffset = wanted[0] >= '0' && wanted[0] <= '9' && std::strspn(wanted, "0123456789") == std::strlen(wanted);
-    if (isOffset) {
+    const QuotedWord label(chip.label, sizeof chip.label);
+    if (IsLineOffset(wanted)) {
         const unsigned long offset = std::strlen(wanted) > 9 ? UINT32_MAX : std::strtoul(wanted, nullptr, 10);
         if (offset >= chip.lineCount) {
             return Fail(problem, ERROR_LINE_NOT_FOUND, "%s: %s \"%s\" has lines 0 to %u, not %s; correct the line",
-                        where, chip.name, chip.label, chip.lineCount - 1, wanted);
+                        where, chip.name, label.text, chip.lineCount - 1, wanted);
         }
         line.offset = static_cast<uint32_t>(offset);
         line.info.offset = line.offset;
         if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &line.info) != 0) {
-            return Fail(problem, ERROR_GPIO_FAILED, "%s: cannot read line %s of %s: %s", where, wanted, chip.name,
-                        std::strerror(errno));
+            return LineInfoProblem(chip, line.offset, errno, where, problem);
         }
         return true;
     }
+    // Every line is looked at: a name that two lines carry is refused, as a
+    // label that two chips carry is, rather than taken for the first.
+    char carriers[128] = "";
+    size_t used = 0;
+    int matches = 0;
+    int unread = 0;  // errno of the first line whose information could not be read
+    uint32_t unreadOffset = 0;
     for (uint32_t offset = 0; offset < chip.lineCount; ++offset) {
         gpio_v2_line_info info{};
         info.offset = offset;
-        if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
-        if (std::strncmp(info.name, wanted, sizeof info.name) == 0) {
+        if (IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) {
+            if (unread == 0) {
+                unread = errno;
+                unreadOffset = offset;
+            }
+            continue;
+        }
+        if (std::strncmp(info.name, wanted, sizeof info.name) != 0) continue;
+        if (++matches == 1) {
             line.offset = offset;
             line.info = info;
-            return true;
         }
+        if (used < sizeof carriers) {
+            const int wrote = std::snprintf(carriers + used, sizeof carriers - used, "%s%u", used == 0 ? "" : " and ",
+                                            offset);
+            if (wrote > 0) used += static_cast<size_t>(wrote);
+        }
+    }
+    if (matches > 1) {
+        line = FoundLine{};
+        return Fail(problem, ERROR_LINE_NOT_FOUND,
+                    "%s: the line name \"%s\" is carried by %d lines of %s \"%s\" (offsets %s); name the line by its "
+                    "offset instead",
+                    where, QuotedWord(wanted).text, matches, chip.name, label.text, carriers);
+    }
+    if (matches == 1) return true;
+    if (unread != 0) {
+        // The line wanted may be the one that could not be read.
+        return LineInfoProblem(chip, unreadOffset, unread, where, problem);
     }
     return Fail(problem, ERROR_LINE_NOT_FOUND,
                 "%s: %s \"%s\" has no line named \"%s\"; correct the name, or give the line's offset (marlek-board "
                 "--list lists the lines)",
-                where, chip.name, chip.label, wanted);
+                where, chip.name, label.text, QuotedWord(wanted).text);
 }
 
 void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size) {
     if (line.info.name[0] != '\0') {
-        std::snprintf(out, size, "line %u \"%.32s\" of %s \"%s\"", line.offset, line.info.name, chip.name,
-                      chip.label);
+        std::snprintf(out, size, "line %u \"%s\" of %s \"%s\"", line.offset,
+                      QuotedWord(line.info.name, sizeof line.info.name).text, chip.name,
+                      QuotedWord(chip.label, sizeof chip.label).text);
     } else {
-        std::snprintf(out, size, "line %u of %s \"%s\"", line.offset, chip.name, chip.label);
+        std::snprintf(out, size, "line %u of %s \"%s\"", line.offset, chip.name,
+                      QuotedWord(chip.label, sizeof chip.label).text);
     }
 }
 
@@ -281,14 +345,15 @@ void DescribeUse(const gpio_v2_line_info& info, char* out, size_t size) {
     } else if (info.consumer[0] == '\0') {
         std::snprintf(out, size, "%s%s, in use by a consumer that gives no name", direction, activeLow);
     } else {
-        std::snprintf(out, size, "%s%s, held by \"%.32s\"", direction, activeLow, info.consumer);
+        std::snprintf(out, size, "%s%s, held by \"%s\"", direction, activeLow,
+                      QuotedWord(info.consumer, sizeof info.consumer).text);
     }
 }
 
 namespace {
 
 bool BusyProblem(const Chip& chip, const FoundLine& line, const char* consumer, const char* where, Problem& problem) {
-    char described[160];
+    char described[DESCRIBED_LINE_SIZE];
     DescribeLine(chip, line, described, sizeof described);
     if (consumer[0] == '\0') {
         return Fail(problem, ERROR_LINE_BUSY,
@@ -296,8 +361,8 @@ bool BusyProblem(const Chip& chip, const FoundLine& line, const char* consumer, 
                     described);
     }
     return Fail(problem, ERROR_LINE_BUSY,
-                "%s: %s is held by \"%.32s\"; stop what holds it, or map to another line", where, described,
-                consumer);
+                "%s: %s is held by \"%s\"; stop what holds it, or map to another line", where, described,
+                QuotedWord(consumer, GPIO_MAX_NAME_SIZE).text);
 }
 
 }  // namespace
@@ -330,7 +395,7 @@ bool RequestLines(const Chip& chip, const FoundLine* lines, int count, const gpi
             }
         }
         return Fail(problem, ERROR_GPIO_FAILED, "%s: the kernel refused the lines of %s \"%s\": %s", where,
-                    chip.name, chip.label, std::strerror(error));
+                    chip.name, QuotedWord(chip.label, sizeof chip.label).text, std::strerror(error));
     }
     fd = AboveStandardStreams(request.fd);
     if (fd < 0) {

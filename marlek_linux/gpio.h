@@ -49,14 +49,39 @@ bool OpenChip(const char* wanted, const char* where, Chip& chip, Problem& proble
 // The numbers N of the chips /dev/gpiochipN, in order; how many.
 int ListChips(std::array<int, MAX_CHIPS>& numbers);
 
-// Finds the line the description names as wanted (an offset or a line name) on the chip.
+// Finds the line the description names as wanted (an offset or a line name)
+// on the chip. A name that two lines of the chip carry is refused, with both
+// offsets: either may be the line meant.
 bool FindLine(const Chip& chip, const char* wanted, const char* where, FoundLine& line, Problem& problem);
 
-// The line as "line 3 \"DIO3\" of gpiochip1 \"marlek-dio\"", for texts.
+// How the description's words are read: a CHIP that begins with '/' is a
+// path, one that is a chip's name (gpiochip followed by digits) a name, any
+// other a label; a LINE of digits alone is an offset, any other a name.
+bool IsChipName(const char* text);
+bool IsLineOffset(const char* text);
+
+// Whether text can stand as one word of a description as the draft writes it:
+// printable ASCII without a blank or '#'.
+bool IsDescriptionWord(const char* text);
+
+// The word by which a description written for this system (marlek-board
+// --draft) names a chip: its label where the description reads that word
+// back as this chip's label and no other's (a word, not a path nor a chip's
+// name, carried by this chip alone among labels, the labels of every chip of
+// the system), else its name. complete is false when some chip's label could
+// not be read: a label is then no sure word.
+const char* ChipWord(const char* name, const char* label, const char* const* labels, int count, bool complete);
+
+// Sizes that hold DescribeLine's and DescribeUse's texts whole.
+inline constexpr size_t DESCRIBED_LINE_SIZE = 320;
+inline constexpr size_t DESCRIBED_USE_SIZE = 192;
+
+// The line as "line 3 \"DIO3\" of gpiochip1 \"marlek-dio\"", for texts; the
+// name and the label quoted (QuoteForTerminal).
 void DescribeLine(const Chip& chip, const FoundLine& line, char* out, size_t size);
 
 // What the kernel says of a line's use: "input, free", "output open-drain,
-// held by \"other\"".
+// held by \"other\"", the consumer quoted.
 void DescribeUse(const gpio_v2_line_info& info, char* out, size_t size);
 
 // A problem unless the line is free: held by another consumer, it is busy.

@@ -12,6 +12,7 @@
 
 #include "descriptors.h"
 #include "devices.h"
+#include "terminal_text.h"
 
 namespace marlek_linux {
 
@@ -37,7 +38,7 @@ bool MissingProblem(const char* name, const char* where, Problem& problem) {
                     where, LED_CLASS_FOLDER);
     }
     return Fail(problem, ERROR_LED_FAILED, "%s: no LED \"%s\" in %s; correct the name (marlek-board --list lists them)",
-                where, name, LED_CLASS_FOLDER);
+                where, marlek_board::QuotedWord(name, LED_NAME_SIZE).text, LED_CLASS_FOLDER);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ struct Resolved {
     const LineEntry* entry = nullptr;
     dev_t device = 0;
     uint32_t offset = 0;
-    char described[160] = "";
+    char described[DESCRIBED_LINE_SIZE] = "";
 };
 
 struct ResolvedTty {

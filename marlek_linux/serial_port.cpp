@@ -77,17 +77,6 @@ bool Took(const serial_rs485& now, const serial_rs485& wanted) {
              now.delay_rts_after_send == wanted.delay_rts_after_send));
 }
 
-// Writes settings and reads back what the driver made of them.
-bool WriteAndReadBack(int fd, const serial_rs485& settings, serial_rs485& now, int& error) {
-    serial_rs485 copy = settings;
-    now = serial_rs485{};
-    if (IoctlRetrying(fd, TIOCSRS485, &copy) != 0 || IoctlRetrying(fd, TIOCGRS485, &now) != 0) {
-        error = errno;
-        return false;
-    }
-    return true;
-}
-
 // Sets the port back to found after a switch that did not take; the text's
 // end says whether it is.
 const char* SetBack(int fd, const serial_rs485& found) {
@@ -107,50 +96,14 @@ bool ReadRs485(const char* tty, const char* where, serial_rs485& settings, Probl
     without = false;
     int fd = -1;
     if (!OpenPort(tty, where, fd, problem)) return false;
-    if (IoctlRetrying(fd, TIOCGRS485, &settings) != 0) {
-        const int error = errno;
-        CloseDescriptor(fd);
-        without = error == ENOTTY;
-        if (error == ENOTTY) return NoRs485Mode(tty, where, "TIOCGRS485", error, problem);
-        return Fail(problem, ERROR_SERIAL_FAILED, "%s: cannot read the RS-485 mode of %s: %s", where, tty,
-                    std::strerror(error));
-    }
-    serial_rs485 same = settings;  // written back as read: a driver without an RS-485 mode refuses it
-    if (IoctlRetrying(fd, TIOCSRS485, &same) != 0) {
-        const int error = errno;
-        CloseDescriptor(fd);
-        without = error == ENOTTY;
-        if (error == ENOTTY) return NoRs485Mode(tty, where, "TIOCSRS485", error, problem);
-        return Fail(problem, ERROR_SERIAL_FAILED, "%s: the driver of %s refuses its own RS-485 settings: %s", where,
-                    tty, std::strerror(error));
-    }
+    const bool read = IoctlRetrying(fd, TIOCGRS485, &settings) == 0;
+    const int error = errno;
     CloseDescriptor(fd);
-    return true;
-}
-
-bool TryRs485Delays(const char* tty, uint32_t delayBeforeSend, uint32_t delayAfterSend, const char* where,
-                    Problem& problem) {
-    int fd = -1;
-    if (!OpenPort(tty, where, fd, problem)) return false;
-    serial_rs485 found{};
-    serial_rs485 now{};
-    int error = 0;
-    const serial_rs485 wanted = Wanted(true, delayBeforeSend, delayAfterSend);
-    const bool read = IoctlRetrying(fd, TIOCGRS485, &found) == 0;
-    const bool wrote = read && WriteAndReadBack(fd, wanted, now, error);
-    if (!read) error = errno;
-    if (!wrote) {
-        CloseDescriptor(fd);
-        return Fail(problem, ERROR_SERIAL_FAILED, "%s: cannot try RS-485 on %s: %s", where, tty, std::strerror(error));
-    }
-    const bool took = Took(now, wanted);
-    const char* back = SetBack(fd, found);
-    CloseDescriptor(fd);
-    if (took) return true;
-    return Fail(problem, ERROR_SERIAL_FAILED,
-                "%s: the driver of %s does not take RS-485 delays of %u and %u ms: it makes them %u and %u ms; give "
-                "delays it takes (Linux 6.1 allows at most 100 ms, some drivers none); %s",
-                where, tty, delayBeforeSend, delayAfterSend, now.delay_rts_before_send, now.delay_rts_after_send, back);
+    if (read) return true;
+    without = error == ENOTTY;
+    if (error == ENOTTY) return NoRs485Mode(tty, where, "TIOCGRS485", error, problem);
+    return Fail(problem, ERROR_SERIAL_FAILED, "%s: cannot read the RS-485 mode of %s: %s", where, tty,
+                std::strerror(error));
 }
 
 bool SetRs485(const char* tty, marlek_board::SerialMode mode, uint32_t delayBeforeSend, uint32_t delayAfterSend,

@@ -14,6 +14,9 @@
 // A tty is opened only once it is known to be a terminal device (a character
 // device of the tty subsystem), read-only, which is all the switch needs,
 // without waiting for a carrier and without becoming the controlling terminal.
+// Opening a tty raises its DTR and RTS (Linux does so at every opening), so a
+// port is opened only when it is named: by the description, for a switch or
+// a check, or by the operator for a look at it.
 #ifndef MARLEK_LINUX_SERIAL_PORT_H
 #define MARLEK_LINUX_SERIAL_PORT_H
 
@@ -26,17 +29,20 @@
 
 namespace marlek_linux {
 
-// The port's RS-485 settings, written back as they are read, which changes
-// nothing but tells whether the driver can switch. where begins the problem's
-// text: a tty that is not one, cannot be opened or whose driver has no RS-485
-// mode (code 17, or 13 for permission).
+// The longest RTS delay that Linux takes (since 6.0; a longer one is cut to
+// it): a description's longer delays are told from this, not by trying them.
+inline constexpr uint32_t KERNEL_MAX_RS485_DELAY_MS = 100;
+
+// The port's RS-485 settings as the kernel reads them (TIOCGRS485); nothing is
+// written, since writing a setting back, even the one just read, changes a
+// port (Linux 6.1 clears RTS_ON_SEND of a port out of RS-485 mode that way).
+// A read cannot tell whether the driver can switch: Linux answers it for every
+// serial port, RS-485 off where the driver has no RS-485 mode; only a tty
+// that answers no read at all is known to have none. where begins the
+// problem's text: a tty that is not one, cannot be opened or answers no read
+// (code 17, or 13 for permission).
 // noMode, when given, says whether it failed for want of an RS-485 mode.
 bool ReadRs485(const char* tty, const char* where, serial_rs485& settings, Problem& problem, bool* noMode = nullptr);
-
-// Whether the driver takes RS-485 with these delays: switched to them for a
-// moment and set back as it was. False with the problem when it does not.
-bool TryRs485Delays(const char* tty, uint32_t delayBeforeSend, uint32_t delayAfterSend, const char* where,
-                    Problem& problem);
 
 // Switches the port for the mode, reads the settings back and checks that
 // they took; a switch that does not take is set back as the port was, and

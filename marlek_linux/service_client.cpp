@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -54,10 +55,16 @@ bool WaitFor(int fd, short events, int64_t deadline) {
     }
 }
 
+// The socket blocks, each send or receive at most for this long: the first
+// receive of a call waits for its answer without a poll first.
+constexpr int BLOCKING_MS = CALL_BOUND_MS - 100;
+
 bool SendAll(int fd, const uint8_t* bytes, size_t size, int64_t deadline) {
     size_t sent = 0;
     while (sent < size) {
-        const ssize_t wrote = send(fd, bytes + sent, size - sent, MSG_NOSIGNAL);
+        const int64_t left = deadline - NowMs();
+        const int flags = MSG_NOSIGNAL | (left < BLOCKING_MS ? MSG_DONTWAIT : 0);
+        const ssize_t wrote = send(fd, bytes + sent, size - sent, flags);
         if (wrote > 0) {
             sent += static_cast<size_t>(wrote);
         } else if (wrote < 0 && errno == EINTR) {
@@ -81,8 +88,14 @@ bool ReceiveMessage(int fd, uint8_t* message, int64_t deadline, MessageKind& kin
     size_t got = 0;
     size_t whole = MAX_MESSAGE;
     while (got < whole) {
-        if (!WaitFor(fd, POLLIN, deadline)) return false;
-        const ssize_t read = recv(fd, message + got, whole - got, MSG_DONTWAIT);
+        // Waited for by the receive itself while a whole bound is left, else by poll.
+        const bool blocking = deadline - NowMs() >= BLOCKING_MS;
+        if (!blocking && !WaitFor(fd, POLLIN, deadline)) return false;
+        const ssize_t read = recv(fd, message + got, whole - got, blocking ? 0 : MSG_DONTWAIT);
+        if (read < 0 && blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            errno = ETIMEDOUT;
+            return false;
+        }
         if (read == 0 || (read < 0 && errno == ECONNRESET)) {
             errno = EPIPE;
             return false;
@@ -156,6 +169,18 @@ LibStatus ExchangeFailure(const ServiceClient& client, int error, const char* pr
                                      client.path, std::strerror(error), START_ADVICE);
 }
 
+// Makes a connected socket block, each send and receive for BLOCKING_MS at most.
+bool Blocking(int fd) {
+    const timeval bound{BLOCKING_MS / 1000, (BLOCKING_MS % 1000) * 1000};
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int64_t NowMs() {
@@ -199,7 +224,7 @@ int ConnectToService(const char* path, bool named, ErrorRecord& failure) {
     }
     const int64_t deadline = NowMs() + CALL_BOUND_MS;
     for (;;) {
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && Blocking(fd)) return fd;
         const int error = errno;
         if (error == EINTR) continue;
         if (error == EAGAIN && NowMs() + CONNECT_RETRY_MS < deadline) {

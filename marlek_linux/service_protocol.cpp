@@ -18,15 +18,28 @@ void PutLittle32(uint32_t value, uint8_t* bytes) {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint32_t Signed32(int32_t value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+int32_t FromBits32(uint32_t bits) {
+    int32_t value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 }  // namespace
 
 HeaderCheck ReadHeader(const uint8_t* header, bool fromService, MessageKind& kind, uint32_t& length) {
     if (header[0] != MARK[0] || header[1] != MARK[1]) return HeaderCheck::BadMark;
     if (header[2] != PROTOCOL_VERSION) return HeaderCheck::BadVersion;
     kind = static_cast<MessageKind>(header[3]);
-    const bool known = fromService ? (kind == MessageKind::Answer || kind == MessageKind::StatusAnswer)
+    const bool known = fromService ? (kind == MessageKind::Answer || kind == MessageKind::StatusAnswer ||
+                                      kind == MessageKind::Change)
                                    : (kind == MessageKind::Hello || kind == MessageKind::Call ||
-                                      kind == MessageKind::Status);
+                                      kind == MessageKind::Status || kind == MessageKind::Watch);
     if (!known) return HeaderCheck::BadKind;
     length = Little32(header + 4);
     if (length > MAX_BODY) return HeaderCheck::TooLong;
@@ -59,7 +72,7 @@ void PutCall(const BoardRequest& request, uint8_t (&body)[CALL_BODY]) {
     body[1] = request.first;
     body[2] = request.second;
     body[3] = request.nullArgument ? 1 : 0;
-    PutLittle32(static_cast<uint32_t>(request.pin), body + 4);
+    PutLittle32(Signed32(request.pin), body + 4);
 }
 
 bool TakeCall(const uint8_t* body, size_t length, BoardRequest& request) {
@@ -71,8 +84,7 @@ bool TakeCall(const uint8_t* body, size_t length, BoardRequest& request) {
     request.first = body[1];
     request.second = body[2];
     request.nullArgument = body[3] != 0;
-    const uint32_t pin = Little32(body + 4);
-    std::memcpy(&request.pin, &pin, sizeof request.pin);
+    request.pin = FromBits32(Little32(body + 4));
     return true;
 }
 
@@ -99,6 +111,61 @@ bool TakeAnswer(const uint8_t* body, size_t length, LibStatus& status, uint8_t& 
     // The status the service's library returned: the code, or 0xFF for code 0.
     status = body[0];
     return true;
+}
+
+size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]) {
+    uint8_t* at = body;
+    *at++ = static_cast<uint8_t>(note.cause);
+    PutLittle32(note.missed, at);
+    at += 4;
+    uint64_t time = 0;
+    std::memcpy(&time, &note.timeMs, sizeof time);
+    PutLittle32(static_cast<uint32_t>(time), at);
+    PutLittle32(static_cast<uint32_t>(time >> 32), at + 4);
+    at += 8;
+    PutLittle32(note.uid, at);
+    PutLittle32(Signed32(note.pid), at + 4);
+    at += 8;
+    const size_t name = strnlen(note.program, PROGRAM_NAME_SIZE);
+    *at++ = static_cast<uint8_t>(name);
+    std::memset(at, 0, PROGRAM_NAME_SIZE);
+    std::memcpy(at, note.program, name);
+    at += PROGRAM_NAME_SIZE;
+    std::memcpy(at, &note.board, sizeof note.board);
+    return CHANGE_BODY;
+}
+
+namespace {
+
+// Every field within what it may hold, since a watch draws by them.
+bool SnapshotValid(const BoardSnapshot& board) {
+    bool valid = board.pinsHeld <= 1 && board.levelsKnown <= 1 && board.ledKind <= static_cast<uint8_t>(LedKind::Line) &&
+                 board.led <= LED_NOT_KNOWN;
+    for (size_t pair = 0; pair < 2; ++pair) {
+        valid = valid && board.modes[pair] <= static_cast<uint8_t>(marlek_board::SerialMode::Rs422) &&
+                board.modeLines[pair] <= MAX_MODE_LINES && board.modeLinesHeld[pair] <= 1 &&
+                board.ttys[pair][0] <= TTY_RS485_ON && board.ttys[pair][1] <= TTY_RS485_ON;
+    }
+    return valid;
+}
+
+}  // namespace
+
+bool TakeChange(const uint8_t* body, size_t length, ChangeNote& note) {
+    if (length != CHANGE_BODY || body[0] > static_cast<uint8_t>(ChangeCause::Outside) ||
+        body[21] > PROGRAM_NAME_SIZE) {
+        return false;
+    }
+    note.cause = static_cast<ChangeCause>(body[0]);
+    note.missed = Little32(body + 1);
+    const uint64_t time = uint64_t{Little32(body + 5)} | uint64_t{Little32(body + 9)} << 32;
+    std::memcpy(&note.timeMs, &time, sizeof time);
+    note.uid = Little32(body + 13);
+    note.pid = FromBits32(Little32(body + 17));
+    std::memcpy(note.program, body + 22, body[21]);
+    note.program[body[21]] = '\0';
+    std::memcpy(&note.board, body + 22 + PROGRAM_NAME_SIZE, sizeof note.board);
+    return SnapshotValid(note.board);
 }
 
 }  // namespace marlek_linux

@@ -8,9 +8,10 @@
 //   bytes 4-7  the body's length, little-endian
 //
 // A client sends Hello once, then Call, each answered by one Answer, or
-// Status, answered by StatusAnswer. Anything else (another mark, version or
-// kind, a body too long or of the wrong size for its kind) is refused and the
-// client dropped.
+// Status, answered by StatusAnswer; or Watch, after which the service sends
+// Change, the board as it is first and then after each change, until the
+// client goes. Anything else (another mark, version or kind, a body too long
+// or of the wrong size for its kind) is refused and the client dropped.
 #ifndef MARLEK_LINUX_SERVICE_PROTOCOL_H
 #define MARLEK_LINUX_SERVICE_PROTOCOL_H
 
@@ -39,7 +40,57 @@ enum class MessageKind : uint8_t {
     Answer = 3,        // its outcome: the status (0: done), the failure's code, the value read, its text
     Status = 4,        // what the service holds (no body)
     StatusAnswer = 5,  // lines of text: "name value"
+    Watch = 6,         // the board, now and at every change (no body)
+    Change = 7,        // the board, why it is sent, and who changed it
 };
+
+// The board as a watch shows it, one byte a field.
+struct BoardSnapshot {
+    uint8_t pinsDescribed = 0;  // the pins the description maps
+    uint8_t pinsHeld = 0;       // 1: the service holds the pins' lines
+    uint8_t outputMask = 0;
+    uint8_t pushPullMask = 0;
+    uint8_t drivenLevels = 0;
+    uint8_t levels = 0;         // the levels a read gives, when levelsKnown
+    uint8_t levelsKnown = 0;
+    uint8_t ledKind = 0;        // LedKind
+    uint8_t led = 0;            // LedShown
+    uint8_t modes[2] = {};      // each pair's SerialMode, as last switched
+    uint8_t modeLines[2] = {};  // how many mode lines each pair has
+    uint8_t modeValues[2] = {}; // their values (bit i: line i), when held
+    uint8_t modeLinesHeld[2] = {};
+    uint8_t ttys[2][2] = {};    // each pair's ttys: TtyShown
+
+    bool operator==(const BoardSnapshot&) const = default;
+};
+static_assert(sizeof(BoardSnapshot) == 21, "a snapshot travels as its bytes");
+
+enum LedShown : uint8_t { LED_OFF_SHOWN, LED_ON_SHOWN, LED_NOT_KNOWN };
+enum TtyShown : uint8_t { TTY_NONE, TTY_NOT_KNOWN, TTY_RS485_OFF, TTY_RS485_ON };
+
+enum class ChangeCause : uint8_t {
+    Now = 0,      // the board as it is: the first, and after changes were missed
+    Call = 1,     // a call of a program (the peer)
+    Outside = 2,  // an input's level changed from outside
+};
+
+inline constexpr size_t PROGRAM_NAME_SIZE = 16;  // the kernel's comm, with its NUL
+
+struct ChangeNote {
+    ChangeCause cause = ChangeCause::Now;
+    uint32_t missed = 0;  // changes the watcher could not take before this one
+    int64_t timeMs = 0;   // wall clock, ms since 1970
+    uint32_t uid = 0;
+    int32_t pid = 0;
+    char program[PROGRAM_NAME_SIZE + 1] = "";
+    BoardSnapshot board;
+};
+
+inline constexpr size_t CHANGE_BODY = 1 + 4 + 8 + 4 + 4 + 1 + PROGRAM_NAME_SIZE + sizeof(BoardSnapshot);
+
+// A change's body, and back; false for a body that is no change.
+size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]);
+bool TakeChange(const uint8_t* body, size_t length, ChangeNote& note);
 
 enum class HeaderCheck : uint8_t { Ok, BadMark, BadVersion, BadKind, TooLong };
 

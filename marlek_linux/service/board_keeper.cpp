@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "led_class.h"
 #include "line_set.h"
 #include "problem.h"
 #include "service_client.h"
@@ -77,6 +78,7 @@ BoardKeeper::BoardKeeper(std::string descriptionPath, PathOrigin origin, int sta
       log_(log),
       engine_(std::make_unique<BoardEngine>()) {
     engine_->keepsLines = true;
+    engine_->followEdges = true;
 }
 
 BoardKeeper::~BoardKeeper() { Stop(); }
@@ -196,6 +198,7 @@ void BoardKeeper::TakeNew(const Description& next, const std::string& text, cons
         const bool lines = next.pairs[pair].lineCount > 0;
         SerialMode& mode = engine.modes[pair];
         mode = (lines ? linesAlike[pair] : ttysAlike[pair]) ? wanted.modes[pair] : SerialMode::Unset;
+        if (!ttysAlike[pair]) engine.ttys[pair] = {};
         if (restoring && wanted.modeLinesHeld[pair] && linesAlike[pair] && mode != SerialMode::Unset &&
             !SetModeLines(engine, index, mode, problem)) {
             log_(std::string("the mode lines cannot be held again: ") + problem.detail);
@@ -229,6 +232,53 @@ LibStatus BoardKeeper::RefuseOtherDescription(const std::string& named, marlek_b
                                      "it; unset MARLEK_BOARD, or have the service read %s (marlek-boardd --board)",
                                      named.c_str(), path_.c_str(), named.c_str());
 }
+
+BoardSnapshot BoardKeeper::Snapshot() {
+    BoardEngine& engine = *engine_;
+    BoardSnapshot board;
+    if (!inForce_) return board;
+    const Description& description = engine.description;
+    for (size_t pin = 0; pin < description.pins.size(); ++pin) {
+        if (description.pins[pin].sourceLine != 0) board.pinsDescribed = static_cast<uint8_t>(board.pinsDescribed | 1u << pin);
+    }
+    board.pinsHeld = engine.pins.held ? 1 : 0;
+    board.outputMask = engine.pins.outputMask;
+    board.pushPullMask = engine.pins.pushPullMask;
+    board.drivenLevels = engine.pins.drivenLevels;
+    board.levelsKnown = ReadPinLevels(engine, board.levels) ? 1 : 0;
+    board.ledKind = static_cast<uint8_t>(description.led.kind);
+    if (description.led.kind == LedKind::Class && !engine.ledKnown) {
+        // Read once: from then on the service sets it.
+        unsigned long brightness = 0;
+        unsigned long maximum = 0;
+        Problem ignored;
+        if (ReadLed(description.led.className, "", brightness, maximum, ignored)) {
+            engine.ledKnown = true;
+            engine.ledOn = brightness > 0;
+        }
+    }
+    board.led = !engine.ledKnown ? LED_NOT_KNOWN : engine.ledOn ? LED_ON_SHOWN : LED_OFF_SHOWN;
+    for (size_t pair = 0; pair < description.pairs.size(); ++pair) {
+        const PairEntry& entry = description.pairs[pair];
+        const SerialMode mode = engine.modes[pair];
+        board.modes[pair] = static_cast<uint8_t>(mode);
+        board.modeLines[pair] = static_cast<uint8_t>(entry.lineCount);
+        board.modeLinesHeld[pair] = engine.modeLinesHeld[pair] ? 1 : 0;
+        if (engine.modeLinesHeld[pair] && mode != SerialMode::Unset) {
+            board.modeValues[pair] = entry.values[static_cast<size_t>(ModeIndex(mode))];
+        }
+        for (size_t port = 0; port < PAIR_PORTS; ++port) {
+            const TtyState state = engine.ttys[pair][port];
+            board.ttys[pair][port] = entry.tty[port][0] == '\0'          ? TTY_NONE
+                                     : state == TtyState::Rs485On  ? TTY_RS485_ON
+                                     : state == TtyState::Rs485Off ? TTY_RS485_OFF
+                                                                   : TTY_NOT_KNOWN;
+        }
+    }
+    return board;
+}
+
+int BoardKeeper::PinRequests(int (&fds)[MAX_SET_LINES]) const { return marlek_linux::PinRequests(*engine_, fds); }
 
 std::string BoardKeeper::StatusText() const {
     std::string text = "pid " + std::to_string(getpid()) + "\ndescription " + path_ + "\n";

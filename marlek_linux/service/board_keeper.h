@@ -13,6 +13,7 @@
 
 #include "board_engine.h"
 #include "error_record.h"
+#include "service_protocol.h"
 #include "state_file.h"
 
 namespace marlek_linux::service {
@@ -50,6 +51,12 @@ public:
     // description than the service's is refused with a text that says so.
     bool SameDescription(const std::string& named) const;
     LibStatus RefuseOtherDescription(const std::string& named, marlek_board::ErrorRecord& failure) const;
+
+    // The board as a watch shows it; the pins' levels are read now.
+    BoardSnapshot Snapshot();
+
+    // The requests whose edge events tell an input's change.
+    int PinRequests(int (&fds)[MAX_SET_LINES]) const;
 
     // "name value" lines for marlek-board: the description in force, when it
     // was read, and what is wrong with the file now, if anything.

@@ -1,11 +1,13 @@
 #include "server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/gpio.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -96,6 +98,8 @@ int Server::Run() {
                 while (read(signals_, &signal, sizeof signal) == static_cast<ssize_t>(sizeof signal)) {
                     if (signal.ssi_signo == SIGHUP) {
                         keeper_.Refresh(true);
+                        FollowEdges();
+                        Tell(ChangeCause::Now, nullptr);
                     } else {
                         log_("stopping: every line is given back");
                         return 0;
@@ -107,9 +111,14 @@ int Server::Run() {
                 Accept();
                 continue;
             }
+            if (std::find(edges_.begin(), edges_.end(), fd) != edges_.end()) {
+                EdgesCame(fd);
+                continue;
+            }
             if ((events[i].events & EPOLLOUT) != 0 && clients_.count(fd) != 0) Writable(clients_.at(fd));
+            // A watcher is heard while its changes wait, so that its end is seen.
             if ((events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0 && clients_.count(fd) != 0 &&
-                clients_.at(fd).out.empty()) {
+                (clients_.at(fd).out.empty() || clients_.at(fd).watching)) {
                 Readable(clients_.at(fd));
             }
         }
@@ -159,6 +168,7 @@ void Server::Accept() {
         }
         // A program starting: the description is taken again if it has changed.
         keeper_.Refresh(false);
+        FollowEdges();
         Client& client = clients_[fd];
         client.fd = fd;
         client.peer = PeerOf(fd);
@@ -200,6 +210,7 @@ void Server::Drop(int fd, const std::string& why) {
         log_("dropped " + peer.program + " (pid " + std::to_string(peer.pid) + ", uid " + std::to_string(peer.uid) +
              "): " + why);
     }
+    if (found->second.watching && --watchers_ == 0) FollowEdges();
     epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
     clients_.erase(found);
     dropped_.push_back(fd);
@@ -243,6 +254,7 @@ bool Server::TakeMessages(Client& client) {
         used += HEADER_SIZE + length;
     }
     client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(used));
+    if (client.watching) client.in.clear();  // a watcher says nothing more that is heard
     if (client.in.empty()) {
         client.halfSince = -1;
     } else if (client.halfSince < 0 || used > 0) {
@@ -266,10 +278,20 @@ bool Server::Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t 
             const LibStatus status = keeper_.SameDescription(client.board)
                                          ? keeper_.Call(client.run, request, value, failure)
                                          : keeper_.RefuseOtherDescription(client.board, failure);
+            FollowEdges();
             static uint8_t answer[MAX_BODY];
+            const Peer peer = client.peer;
             Send(client, static_cast<uint8_t>(MessageKind::Answer), answer, PutAnswer(status, value, failure, answer));
+            // A read that finds other levels tells a change from outside.
+            const bool reads = request.operation == marlek_board::Operation::DIOInputByte ||
+                               request.operation == marlek_board::Operation::DIOInputBit;
+            Tell(reads ? ChangeCause::Outside : ChangeCause::Call, reads ? nullptr : &peer);
             return true;
         }
+        case MessageKind::Watch:
+            if (length != 0 || client.watching) break;
+            StartWatching(client);
+            return true;
         case MessageKind::Status: {
             if (length != 0) break;
             const std::string text = keeper_.StatusText() + "socket " + socketPath_ + "\nclients " +
@@ -302,6 +324,13 @@ void Server::Flush(Client& client) {
             return;
         }
         client.out.erase(client.out.begin(), client.out.begin() + sent);
+        // A watcher that has taken all it was sent learns what it missed.
+        if (client.out.empty() && client.missed > 0) {
+            const uint32_t missed = client.missed;
+            client.missed = 0;
+            SendChange(client, ChangeCause::Now, nullptr, missed);
+            return;
+        }
     }
     Watch(client);
 }
@@ -313,11 +342,95 @@ void Server::Writable(Client& client) {
     if (clients_.count(fd) != 0 && client.out.empty() && !client.in.empty()) TakeMessages(client);
 }
 
-// Waits for input while the client's answers are sent, else for room to send them.
-void Server::Watch(const Client& client) {
-    if (clients_.count(client.fd) == 0) return;
+void Server::StartWatching(Client& client) {
+    client.watching = true;
+    if (watchers_++ == 0) {
+        FollowEdges();
+        told_ = keeper_.Snapshot();
+    }
+    SendChange(client, ChangeCause::Now, nullptr, 0);
+}
+
+// Tells every watcher of the board as it is now, if it has changed.
+void Server::Tell(ChangeCause cause, const Peer* peer) {
+    if (watchers_ == 0) return;
+    const BoardSnapshot now = keeper_.Snapshot();
+    if (now == told_) return;
+    // Levels alone are an input's change, whoever's read found it.
+    BoardSnapshot levelsAside = now;
+    levelsAside.levels = told_.levels;
+    levelsAside.levelsKnown = told_.levelsKnown;
+    if (levelsAside == told_ && cause == ChangeCause::Call) cause = ChangeCause::Outside;
+    told_ = now;
+    std::vector<int> watching;
+    for (const auto& [fd, client] : clients_) {
+        if (client.watching) watching.push_back(fd);
+    }
+    for (const int fd : watching) {
+        if (clients_.count(fd) == 0) continue;
+        Client& client = clients_.at(fd);
+        if (client.missed > 0 || client.out.size() + HEADER_SIZE + CHANGE_BODY > WATCH_QUEUE_BYTES) {
+            ++client.missed;  // told, with the board as it is then, once it has taken its queue
+            continue;
+        }
+        SendChange(client, cause, cause == ChangeCause::Call ? peer : nullptr, 0);
+    }
+}
+
+void Server::SendChange(Client& client, ChangeCause cause, const Peer* peer, uint32_t missed) {
+    ChangeNote note;
+    note.cause = cause;
+    note.missed = missed;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    note.timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    if (peer != nullptr) {
+        note.uid = peer->uid;
+        note.pid = peer->pid;
+        std::snprintf(note.program, sizeof note.program, "%s", peer->program.c_str());
+    }
+    note.board = cause == ChangeCause::Now ? keeper_.Snapshot() : told_;
+    uint8_t body[CHANGE_BODY];
+    Send(client, static_cast<uint8_t>(MessageKind::Change), body, PutChange(note, body));
+}
+
+// The input pins' edge events are followed while anyone watches, and only
+// then: a board nobody watches wakes the service for nothing.
+void Server::FollowEdges() {
+    int fds[MAX_SET_LINES];
+    const int count = watchers_ > 0 ? keeper_.PinRequests(fds) : 0;
+    const std::vector<int> wanted(fds, fds + count);
+    for (const int fd : edges_) {
+        // One the engine has closed has left the set by itself.
+        if (std::find(wanted.begin(), wanted.end(), fd) == wanted.end()) epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    }
+    for (const int fd : wanted) {
+        if (std::find(edges_.begin(), edges_.end(), fd) != edges_.end()) continue;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    }
+    edges_ = wanted;
+}
+
+void Server::EdgesCame(int fd) {
+    gpio_v2_line_event events[16];
+    while (read(fd, events, sizeof events) > 0) {
+    }
+    // The level read after the edges, so a quiet line never shows a stale one.
+    Tell(ChangeCause::Outside, nullptr);
+}
+
+// Waits for input while the client's answers are sent, else for room to send
+// them; the epoll set is changed only when that changes.
+void Server::Watch(Client& client) {
+    const bool sending = !client.out.empty();
+    if (sending == client.waitsToSend) return;
+    client.waitsToSend = sending;
     epoll_event event{};
-    event.events = client.out.empty() ? EPOLLIN : EPOLLOUT;
+    event.events = sending ? (client.watching ? EPOLLIN | EPOLLOUT : EPOLLOUT) : EPOLLIN;
     event.data.fd = client.fd;
     epoll_ctl(epoll_, EPOLL_CTL_MOD, client.fd, &event);
 }

@@ -16,6 +16,8 @@
 #include "output.h"
 #include "problem.h"
 #include "serial_port.h"
+#include "service_facts.h"
+#include "service_protocol.h"
 #include "terminal_text.h"
 
 namespace marlek_linux {
@@ -41,6 +43,7 @@ struct Reported {
 
 struct Check {
     const Description* description = nullptr;
+    const ServiceFacts* service = nullptr;
     int itemCount = 0;
     int problemCount = 0;
     Item items[MAX_ITEMS];
@@ -116,13 +119,39 @@ void CheckLine(const char* label, const LineEntry& entry, const char* note) {
         AddProblem(label, where, concerns, problem);
         return;
     }
-    char described[160];
+    char described[DESCRIBED_LINE_SIZE];
     DescribeLine(chip, line, described, sizeof described);
-    char use[128];
+    char use[DESCRIBED_USE_SIZE];
     DescribeUse(line.info, use, sizeof use);
     AddLine(label, "%s (%s)%s: %s", described, chip.path, note, use);
-    if (!CheckLineFree(chip, line, where, problem)) AddProblem(label, where, concerns, problem);
+    // The lines the running service holds, it holds for the programs.
+    const bool service = check.service->state == ServiceState::Running &&
+                         std::strcmp(line.info.consumer, SERVICE_CONSUMER) == 0;
+    if (!service && !CheckLineFree(chip, line, where, problem)) AddProblem(label, where, concerns, problem);
     marlek_board::CloseDescriptor(chip.fd);
+}
+
+// Whether the board service runs, and whether it holds the board as this
+// description has it.
+void CheckService(const char* path) {
+    const ServiceFacts& service = *check.service;
+    switch (service.state) {
+        case ServiceState::Absent:
+            AddLine("service", "not running (no %s): each program drives the kernel itself", service.socket);
+            return;
+        case ServiceState::Unreachable: AddProblem("service", "", "", service.problem); return;
+        case ServiceState::Running: break;
+    }
+    const bool same = std::strcmp(service.description, path) == 0;
+    AddLine("service", "runs at %s (pid %ld, %ld connection%s), holding the board as %s%s describes it%s%s", service.socket,
+            service.pid, service.clients, service.clients == 1 ? "" : "s", same ? "this file" : service.description,
+            same ? "" : ", not this file,", service.readAt[0] != '\0' ? ", read " : "", service.readAt);
+    if (service.descriptionProblem[0] != '\0') {
+        Problem problem;
+        Fail(problem, ERROR_DESCRIPTION, "%s; the service keeps the board as its last good description left it",
+             service.descriptionProblem);
+        AddProblem("service", "", "", problem);
+    }
 }
 
 void CheckPins() {
@@ -163,8 +192,8 @@ void CheckLed() {
     if (!LedWritable(led.className, problem)) AddProblem("led", where, concerns, problem);
 }
 
-// The kernel's RS-485 mode of each tty the pair names, and whether it takes
-// the pair's delays.
+// The kernel's RS-485 mode of each tty the pair names, read and never
+// written; and whether Linux takes the pair's delays, told from its limit.
 void CheckTtys(int pair) {
     const PairEntry& entry = check.description->pairs[static_cast<size_t>(pair)];
     const char* label = PairEntryName(pair);
@@ -187,11 +216,23 @@ void CheckTtys(int pair) {
         char mode[128];
         DescribeRs485(settings, mode, sizeof mode);
         AddLine(label, "tty%d %s: %s", port + 1, tty, mode);
-        if ((entry.delayBeforeSend != 0 || entry.delayAfterSend != 0) &&
-            !TryRs485Delays(tty, entry.delayBeforeSend, entry.delayAfterSend, where, problem)) {
-            AddProblem(label, where, concerns, problem);
-        }
     }
+    if (entry.delaysLine == 0 || (entry.delayBeforeSend <= KERNEL_MAX_RS485_DELAY_MS &&
+                                  entry.delayAfterSend <= KERNEL_MAX_RS485_DELAY_MS)) {
+        return;
+    }
+    char where[PATH_TEXT_SIZE + 32];
+    std::snprintf(where, sizeof where, "%s:%d: %s rs485-delays", check.description->path, entry.delaysLine, label);
+    char concerns[96];
+    char what[32];
+    std::snprintf(what, sizeof what, "%s rs485-delays", label);
+    Concerns(what, entry.delaysLine, concerns);
+    Problem problem;
+    Fail(problem, ERROR_SERIAL_FAILED,
+         "%s: Linux takes RS-485 delays of at most %u ms, not %u and %u ms, and uartmode's switch to RS-485 fails "
+         "on them; give delays of %u ms or less",
+         where, KERNEL_MAX_RS485_DELAY_MS, entry.delayBeforeSend, entry.delayAfterSend, KERNEL_MAX_RS485_DELAY_MS);
+    AddProblem(label, where, concerns, problem);
 }
 
 void CheckPair(int pair) {
@@ -269,7 +310,7 @@ void ParseProblem(const char* problem, void* context) {
 
 }  // namespace
 
-int CheckDescription(const char* path, PathOrigin origin) {
+int CheckDescription(const char* path, PathOrigin origin, const ServiceFacts& service) {
     static Description description;
     static char problem[PROBLEM_SIZE];
     int malformed = 0;
@@ -279,6 +320,8 @@ int CheckDescription(const char* path, PathOrigin origin) {
         return 1;
     }
     check.description = &description;
+    check.service = &service;
+    CheckService(path);
     CheckPins();
     CheckLed();
     for (int pair = 0; pair < marlek_board::SERIAL_PAIR_COUNT; ++pair) CheckPair(pair);

@@ -18,6 +18,7 @@
 #include "output.h"
 #include "problem.h"
 #include "serial_port.h"
+#include "terminal_text.h"
 
 namespace marlek_linux {
 
@@ -29,12 +30,10 @@ constexpr size_t PORT_NAME_SIZE = 64;
 
 // ---- what the system has ----
 
+// A serial port, by its path; its RS-485 mode is not read here, since
+// opening a port raises its DTR and RTS (--probe reads one port's).
 struct Port {
     char path[PORT_NAME_SIZE + 8] = "";
-    bool read = false;    // its RS-485 settings could be read
-    bool noMode = false;  // its driver has no RS-485 mode
-    serial_rs485 settings{};
-    Problem problem;
 };
 
 // Whether the folder of /sys/class/tty is a port with a device behind it that
@@ -68,19 +67,8 @@ int ListPorts(Port (&ports)[MAX_PORTS]) {
         Port& port = ports[i];
         port = Port{};
         std::snprintf(port.path, sizeof port.path, "/dev/%.60s", names[i]);
-        port.read = ReadRs485(port.path, port.path, port.settings, port.problem, &port.noMode);
     }
     return count;
-}
-
-void PortMode(const Port& port, char* out, size_t size) {
-    if (port.read) {
-        DescribeRs485(port.settings, out, size);
-    } else if (port.noMode) {
-        std::snprintf(out, size, "no RS-485 mode");
-    } else {
-        std::snprintf(out, size, "%s", port.problem.detail + std::strlen(port.path) + 2);
-    }
 }
 
 // ---- the listing ----
@@ -104,7 +92,8 @@ int ListChipsAndLines() {
             ++problems;
             continue;
         }
-        Line("  %s: %s \"%s\", %u line%s", chip.path, chip.name, chip.label, chip.lineCount,
+        Line("  %s: %s \"%s\", %u line%s", chip.path, chip.name,
+             marlek_board::QuotedWord(chip.label, sizeof chip.label).text, chip.lineCount,
              chip.lineCount == 1 ? "" : "s");
         for (uint32_t offset = 0; offset < chip.lineCount; ++offset) {
             FoundLine line;
@@ -115,10 +104,11 @@ int ListChipsAndLines() {
                 ++problems;
                 continue;
             }
-            char use[128];
+            char use[DESCRIBED_USE_SIZE];
             DescribeUse(line.info, use, sizeof use);
             if (line.info.name[0] != '\0') {
-                Line("    line %u \"%.32s\": %s", offset, line.info.name, use);
+                Line("    line %u \"%s\": %s", offset,
+                     marlek_board::QuotedWord(line.info.name, sizeof line.info.name).text, use);
             } else {
                 Line("    line %u: %s", offset, use);
             }
@@ -164,9 +154,7 @@ void ListSerialPorts() {
     }
     Line("Serial ports:");
     for (int i = 0; i < count; ++i) {
-        char mode[PROBLEM_SIZE];
-        PortMode(ports[i], mode, sizeof mode);
-        Line("  %s: %s", ports[i].path, mode);
+        Line("  %s: RS-485 mode not probed (marlek-board --probe %s reads it)", ports[i].path, ports[i].path + 5);
     }
 }
 
@@ -180,19 +168,10 @@ struct PinGuess {
 
 constexpr int MAX_GUESSES = 8;
 
-// A word that a description can hold: printable, no blank, no '#'.
-bool IsWord(const char* text) {
-    if (*text == '\0') return false;
-    for (const char* c = text; *c != '\0'; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        if (byte <= ' ' || byte == '#' || byte >= 0x7F) return false;
-    }
-    return true;
-}
-
 struct System {
     int chipCount = 0;
-    char chips[MAX_CHIPS][2 * GPIO_MAX_NAME_SIZE + 160] = {};  // "gpiochip0 \"marlek-dio\", 8 lines"
+    // "gpiochip0 \"marlek-dio\", 8 lines"
+    char chips[MAX_CHIPS][sizeof(marlek_board::QuotedWord) + GPIO_MAX_NAME_SIZE + 160] = {};
     int guessCount = 0;
     PinGuess guesses[MAX_GUESSES];
     int ledCount = 0;
@@ -201,20 +180,11 @@ struct System {
     Port ports[MAX_PORTS];
 };
 
-// The chip's word in the draft: its label when no other chip carries it,
-// else its name.
-const char* ChipWord(const Chip& chip, const char (&labels)[MAX_CHIPS][GPIO_MAX_NAME_SIZE], int count) {
-    int carriers = 0;
-    for (int i = 0; i < count; ++i) carriers += std::strcmp(labels[i], chip.label) == 0 ? 1 : 0;
-    return carriers == 1 && IsWord(chip.label) && std::strncmp(chip.label, "gpiochip", 8) != 0 ? chip.label
-                                                                                                 : chip.name;
-}
-
 void ScanChips(System& system) {
     std::array<int, MAX_CHIPS> numbers{};
     const int count = ListChips(numbers);
     static Chip chips[MAX_CHIPS];
-    static char labels[MAX_CHIPS][GPIO_MAX_NAME_SIZE];
+    const char* labels[MAX_CHIPS] = {};
     int opened = 0;
     for (int i = 0; i < count; ++i) {
         char path[64];
@@ -226,25 +196,27 @@ void ScanChips(System& system) {
                           ErrorText(problem.code));
             continue;
         }
-        std::memcpy(labels[opened], chips[opened].label, sizeof labels[opened]);
+        labels[opened] = chips[opened].label;
         ++opened;
     }
     for (int i = 0; i < opened; ++i) {
         const Chip& chip = chips[i];
         std::snprintf(system.chips[system.chipCount++], sizeof system.chips[0], "%s \"%s\", %u lines", chip.name,
-                      chip.label, chip.lineCount);
+                      marlek_board::QuotedWord(chip.label, sizeof chip.label).text, chip.lineCount);
         for (uint32_t offset = 0; offset < chip.lineCount && system.guessCount < MAX_GUESSES; ++offset) {
             gpio_v2_line_info info{};
             info.offset = offset;
             if (marlek_board::IoctlRetrying(chip.fd, GPIO_V2_GET_LINEINFO_IOCTL, &info) != 0) continue;
             const size_t length = strnlen(info.name, sizeof info.name);
-            if (length < 2 || info.name[length - 1] != '0' || !IsWord(info.name)) continue;
+            if (length < 2 || info.name[length - 1] != '0' || !IsDescriptionWord(info.name)) continue;
             char prefix[GPIO_MAX_NAME_SIZE];
             std::snprintf(prefix, sizeof prefix, "%.*s", static_cast<int>(length - 1), info.name);
             const char last = prefix[length - 2];
             if (last >= '0' && last <= '9') continue;  // DIO10 is no pin 0
+            // Each name, the first too, must lead to one line: a name that
+            // two lines carry is refused, and the guess with it.
             bool all = true;
-            for (int pin = 1; pin < marlek_board::PIN_COUNT && all; ++pin) {
+            for (int pin = 0; pin < marlek_board::PIN_COUNT && all; ++pin) {
                 char name[GPIO_MAX_NAME_SIZE + 4];
                 std::snprintf(name, sizeof name, "%s%d", prefix, pin);
                 FoundLine line;
@@ -253,7 +225,8 @@ void ScanChips(System& system) {
             }
             if (!all) continue;
             PinGuess& guess = system.guesses[system.guessCount++];
-            std::snprintf(guess.chip, sizeof guess.chip, "%s", ChipWord(chip, labels, opened));
+            std::snprintf(guess.chip, sizeof guess.chip, "%s",
+                          ChipWord(chip.name, chip.label, labels, opened, opened == count));
             std::snprintf(guess.prefix, sizeof guess.prefix, "%s", prefix);
         }
     }
@@ -288,12 +261,12 @@ void DraftLed(std::FILE* out, const System& system) {
     int users = 0;
     int user = -1;
     for (int i = 0; i < system.ledCount; ++i) {
-        if (std::strstr(system.leds[i], "user") != nullptr && IsWord(system.leds[i])) {
+        if (std::strstr(system.leds[i], "user") != nullptr && IsDescriptionWord(system.leds[i])) {
             ++users;
             user = i;
         }
     }
-    if (users != 1 && system.ledCount == 1 && IsWord(system.leds[0])) user = 0;
+    if (users != 1 && system.ledCount == 1 && IsDescriptionWord(system.leds[0])) user = 0;
     if (users == 1 || (user == 0 && system.ledCount == 1)) {
         LineTo(out, "# Guessed: the LED class device %s: check it.", system.leds[user]);
         LineTo(out, "led class %s", system.leds[user]);
@@ -320,18 +293,18 @@ void DraftPair(std::FILE* out, const System& system, int pair) {
     LineTo(out, "#%s rs232 0 0", entry);
     LineTo(out, "#%s rs485 0 1", entry);
     LineTo(out, "#%s rs422 1 0", entry);
-    char capable[512] = "";
+    char names[512] = "";
     size_t used = 0;
-    for (int i = 0; i < system.portCount && used < sizeof capable; ++i) {
-        if (!system.ports[i].read) continue;
-        const int wrote = std::snprintf(capable + used, sizeof capable - used, "%s%s", used == 0 ? "" : ", ",
+    for (int i = 0; i < system.portCount && used < sizeof names; ++i) {
+        const int wrote = std::snprintf(names + used, sizeof names - used, "%s%s", used == 0 ? "" : ", ",
                                         system.ports[i].path + 5);
         if (wrote > 0) used += static_cast<size_t>(wrote);
     }
     if (used == 0) {
-        LineTo(out, "# No serial port here has an RS-485 mode: leave the ttys out.");
+        LineTo(out, "# This system has no serial port: leave the ttys out.");
     } else {
-        LineTo(out, "# The serial ports with an RS-485 mode: %s.", capable);
+        LineTo(out, "# The serial ports: %s.", names);
+        LineTo(out, "# Their RS-485 mode is not probed: marlek-board --probe TTY reads one port's.");
     }
     LineTo(out, "#%s tty1 TTY", entry);
     LineTo(out, "#%s tty2 TTY", entry);
@@ -371,13 +344,39 @@ int ListSystem() {
     return 0;
 }
 
+int ProbePort(const char* tty) {
+    char where[PATH_TEXT_SIZE + 16];
+    std::snprintf(where, sizeof where, "--probe %s", tty);
+    char path[PATH_TEXT_SIZE];
+    const int length = std::snprintf(path, sizeof path, "%s%s", tty[0] == '/' ? "" : "/dev/", tty);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+        ErrorLine("%.60s...: the path is longer than %zu characters; name the port by a shorter one", where,
+                  sizeof path - 1);
+        return 1;
+    }
+    serial_rs485 settings{};
+    Problem problem;
+    bool noMode = false;
+    if (ReadRs485(path, where, settings, problem, &noMode)) {
+        char mode[128];
+        DescribeRs485(settings, mode, sizeof mode);
+        Line("%s: %s", path, mode);
+    } else if (noMode) {
+        Line("%s: no RS-485 mode (its driver answers no TIOCGRS485)", path);
+    } else {
+        ErrorLine("%s", problem.detail);
+        return 1;
+    }
+    return OutputWritten() ? 0 : 1;
+}
+
 int WriteDraft(const char* file) {
     static System system;
     ScanChips(system);
     system.ledCount = ListLeds(system.leds);
     if (system.ledCount < 0) system.ledCount = 0;
     system.portCount = ListPorts(system.ports);
-    if (file == nullptr) {
+    if (file == nullptr || std::strcmp(file, "-") == 0) {
         Draft(stdout, system);
         return OutputWritten() ? 0 : 1;
     }

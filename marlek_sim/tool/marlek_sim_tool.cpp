@@ -101,23 +101,9 @@ std::optional<unsigned long> Number(std::string_view text, unsigned long max) {
     return value;
 }
 
-void PrintArmed(const std::vector<FailureRule>& armed) {
-    if (armed.empty()) std::printf("Next run:\tno failure armed\n");
-    for (const FailureRule& rule : armed) {
-        const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
-        std::printf("Next run:\t%s fails on %s with code %u \"%s\"\n", OperationName(rule.operation), call.c_str(),
-                    static_cast<unsigned>(rule.code), Escaped(rule.detail).c_str());  // as an older file may hold it
-    }
-}
-
 void PrintBoard(const std::string& path, const BoardRecord& record) {
-    const Board& board = record.board;
     std::printf("Board state in %s\n", Escaped(path).c_str());
-    PrintPinTable(stdout, board);
-    std::printf("LED:\t%s\n", LedText(board, true).c_str());
-    std::printf("UART 1 and 2:\t%s\n", PairText(board.serialPairs[0], true).c_str());
-    std::printf("UART 3 and 4:\t%s\n", PairText(board.serialPairs[1], true).c_str());
-    PrintArmed(record.armed);
+    marlek_board::view::PrintBoard(stdout, PictureOf(record, RuleForm::Show));
     if (const char* inputs = std::getenv("MARLEK_SIM_INPUTS")) {
         std::printf("Note: MARLEK_SIM_INPUTS=%s is set here; runs that have it read it in place of EXT.\n",
                     Escaped(inputs).c_str());

@@ -1,27 +1,8 @@
 #include "tool.h"
 
-#include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace marlek_sim::tool {
-
-namespace {
-
-constexpr const char* HYPHEN_RULE = "--------------------------------------------------------------------\n";
-
-// One row of the pin table, pin 7 first.
-template <typename Cell>
-void PrintRow(std::FILE* out, const char* label, Cell cell) {
-    std::fprintf(out, "%s", label);
-    for (int pin = 7; pin >= 0; --pin) std::fprintf(out, "\t%s", cell(static_cast<unsigned>(pin)));
-    std::fprintf(out, "\n");
-}
-
-}  // namespace
 
 std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
     uint64_t value = 0;
@@ -29,25 +10,15 @@ std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
     return value;
 }
 
-namespace {
-
-bool ReaderGone(int error) {
-#ifdef _WIN32
-    // The C runtime leaves errno alone for a pipe closed at its far end.
-    const unsigned long code = GetLastError();
-    if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) return true;
-#endif
-    return error == EPIPE;
+Output FlushOutput() {
+    int error = 0;
+    const Output flushed = marlek_board::view::FlushStandardOutput(error);
+    return OutputReported(flushed, error);
 }
 
-}  // namespace
-
-Output FlushOutput() {
+Output OutputReported(Output written, int error) {
     static bool reported = false;
-    errno = 0;
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return Output::Written;
-    const int error = errno;
-    if (ReaderGone(error)) return Output::ReaderGone;
+    if (written != Output::Failed) return written;
     if (!reported) {
         Complain(std::string("cannot write the output: ") + (error != 0 ? std::strerror(error) : "write error"));
     }
@@ -88,21 +59,42 @@ std::string RuleText(const FailureRule& rule) {
            Escaped(rule.detail) + "\"";
 }
 
-void PrintPinTable(std::FILE* out, const Board& board) {
+namespace {
+
+bool Bit(unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0; }
+
+std::string ShowRuleText(const FailureRule& rule) {
+    const std::string call = rule.onCall == 0 ? "every call" : "call " + std::to_string(rule.onCall);
+    return std::string(OperationName(rule.operation)) + " fails on " + call + " with code " +
+           std::to_string(rule.code) + " \"" + Escaped(rule.detail) + "\"";  // as an older file may hold it
+}
+
+}  // namespace
+
+marlek_board::view::BoardPicture PictureOf(const BoardRecord& record, RuleForm form) {
+    using marlek_board::view::Level;
+    using marlek_board::view::LevelOf;
+    marlek_board::view::BoardPicture picture;
+    const Board& board = record.board;
     const uint8_t levels = PinLevels(board);
-    auto bit = [](unsigned value, unsigned pin) { return ((value >> pin) & 1u) != 0 ? "1" : "0"; };
-    auto output = [&board](unsigned pin) { return ((board.outputMask >> pin) & 1u) != 0; };
-    std::fprintf(out, "%s", HYPHEN_RULE);
-    std::fprintf(out, "GPIO:\t7\t6\t5\t4\t3\t2\t1\t0\n%s", HYPHEN_RULE);
-    PrintRow(out, "DIR:", [&](unsigned pin) { return output(pin) ? "out" : "in"; });
-    // The drive is kept for inputs too: it applies once the pin is an output.
-    PrintRow(out, "DRIVE:", [&](unsigned pin) { return ((board.pushPullMask >> pin) & 1u) != 0 ? "pp" : "od"; });
-    PrintRow(out, "OUT:", [&](unsigned pin) { return output(pin) ? bit(board.drivenLevels, pin) : "-"; });
-    PrintRow(out, "EXT:", [&](unsigned pin) { return bit(board.externalLevels, pin); });
-    PrintRow(out, "DATA:", [&](unsigned pin) { return bit(levels, pin); });
-    std::fprintf(out, "%s", HYPHEN_RULE);
-    std::fprintf(out, "DIR in or out; DRIVE pp push-pull, od open-drain; OUT what an output drives;\n"
-                      "EXT the level from outside; DATA the level a read gives.\n");
+    for (unsigned pin = 0; pin < marlek_board::view::PICTURE_PINS; ++pin) {
+        marlek_board::view::PinPicture& shown = picture.pins[pin];
+        shown.held = true;
+        shown.output = Bit(board.outputMask, pin);
+        shown.pushPull = Bit(board.pushPullMask, pin);
+        shown.driven = shown.output ? LevelOf(Bit(board.drivenLevels, pin)) : Level::Unknown;
+        shown.external = LevelOf(Bit(board.externalLevels, pin));
+        shown.read = LevelOf(Bit(levels, pin));
+    }
+    picture.SetLed(board.ledKnown && board.ledSetting == 0, LedText(board, true).c_str());
+    for (size_t pair = 0; pair < board.serialPairs.size(); ++pair) {
+        picture.SetPair(pair, PairText(board.serialPairs[pair], true).c_str());
+    }
+    if (record.armed.empty()) picture.AddRow("Next run:", "no failure armed");
+    for (const FailureRule& rule : record.armed) {
+        picture.AddRow("Next run:", (form == RuleForm::Watch ? RuleText(rule) : ShowRuleText(rule)).c_str());
+    }
+    return picture;
 }
 
 }  // namespace marlek_sim::tool

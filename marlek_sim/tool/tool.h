@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "board_picture.h"
 #include "board_store.h"
+#include "change_lines.h"
 
 namespace marlek_sim::tool {
 
@@ -36,8 +38,10 @@ int UsageError(const std::string& problem);
 // Flushes standard output. When it cannot be written, says so on standard
 // error, once in a run however often it is asked, and not at all when its
 // reader has gone (a pipe that head closed early), which is no error.
-enum class Output { Written, Failed, ReaderGone };
+using marlek_board::view::Output;
 Output FlushOutput();
+// The same for output already written as written says, error its reason.
+Output OutputReported(Output written, int error);
 
 // Says why the board could not be read or changed on standard error; EXIT_FAILED.
 int StoreError(const StoreStatus& status);
@@ -49,9 +53,12 @@ std::string PairText(const SerialPairState& pair, bool withPorts);
 // An armed failure as watch writes it: Marlek_DIOInputByte call 2, code 9 "sensor off line".
 std::string RuleText(const FailureRule& rule);
 
-// The pin table as show prints it: direction, drive, driven level, external
-// level and the level a read gives, pin 7 first, with its legend.
-void PrintPinTable(std::FILE* out, const Board& board);
+// The board as the shared view shows it: every pin held, with its external
+// level; the LED, the pairs, and the failures armed for the next run as rows
+// of "Next run:", each as watch writes it (RuleText) or as a sentence for
+// show: Marlek_DIOInputByte fails on call 2 with code 9 "sensor off line".
+enum class RuleForm { Watch, Show };
+marlek_board::view::BoardPicture PictureOf(const BoardRecord& record, RuleForm form);
 
 // marlek-sim run PROGRAM [ARGUMENTS...], with PROGRAM in argv[2]: runs it on
 // the simulated board, whose library folder comes first on the loader's path

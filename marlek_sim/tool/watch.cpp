@@ -1,85 +1,33 @@
 // marlek-sim watch: follows the shared board. On a terminal it shows the board
-// live, redrawn in place (watch_view.cpp); elsewhere it writes one line per
-// change, for scripts.
+// live, redrawn in place, in the view marlek-board shares (live_view.h);
+// elsewhere it writes one line per change, for scripts.
 //
 // Between looks it reads only the board's change mark, without the board's
 // lock; the lock is taken only to copy a board whose mark has changed, so a
 // quiet board costs next to nothing and the programs are never slowed.
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "change_lines.h"
+#include "live_view.h"
 #include "tool.h"
-#include "watch_view.h"
+#include "watch_options.h"
 
 namespace marlek_sim::tool {
 
 namespace {
 
+namespace view = marlek_board::view;
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 // How often the board's mark is looked at: changes show within this, and a
 // quiet board wakes the watch no more often.
-constexpr milliseconds LOOK_INTERVAL{25};
-constexpr uint64_t MAX_TIMEOUT_SECONDS = 999'999'999;
-
-// ---------------------------------------------------------------------------
-// The options.
-
-struct WatchOptions {
-    std::optional<uint64_t> count;
-    std::optional<milliseconds> timeout;
-};
-
-// Seconds with at most three decimals ("5", "0.25"), above 0.
-std::optional<milliseconds> Seconds(std::string_view text) {
-    const size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
-    if (point != std::string_view::npos && (fraction.empty() || fraction.size() > 3)) return std::nullopt;
-    const std::optional<uint64_t> seconds = Decimal(whole, MAX_TIMEOUT_SECONDS);
-    const std::optional<uint64_t> part = fraction.empty() ? 0 : Decimal(fraction, 999);
-    if (!seconds || !part) return std::nullopt;
-    uint64_t millis = *part;
-    for (size_t digits = fraction.size(); digits < 3; ++digits) millis *= 10;
-    const uint64_t total = *seconds * 1000 + millis;
-    if (total == 0) return std::nullopt;
-    return milliseconds(static_cast<milliseconds::rep>(total));
-}
-
-std::optional<std::string> ReadOptions(const std::vector<std::string_view>& args, WatchOptions& options) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string name(args[i]);
-        if (name != "--count" && name != "--timeout") {
-            return "watch takes [--count N] [--timeout SECONDS], not '" + name + "'";
-        }
-        if (i + 1 == args.size()) return name + " needs a value";
-        const std::string value(args[++i]);
-        if (name == "--count") {
-            if (options.count) return "--count is given twice";
-            options.count = Decimal(value, UINT32_MAX);
-            if (!options.count || *options.count == 0) {
-                return "--count must be a number of changes from 1, not '" + value + "'";
-            }
-        } else {
-            if (options.timeout) return "--timeout is given twice";
-            options.timeout = Seconds(value);
-            if (!options.timeout) {
-                return "--timeout must be a number of seconds above 0 with at most three decimals (5, 0.25), not '" +
-                       value + "'";
-            }
-        }
-    }
-    return std::nullopt;
-}
+constexpr int LOOK_INTERVAL_MS = 25;
 
 // ---------------------------------------------------------------------------
 // What changed, in words.
@@ -178,24 +126,6 @@ std::vector<std::string> Changes(const BoardRecord& before, const BoardRecord& a
     return lines;
 }
 
-// The local time to the millisecond: 14:03:07.215.
-std::string ClockText() {
-    const auto now = std::chrono::system_clock::now();
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(now);
-    const auto millis = std::chrono::duration_cast<milliseconds>(now - seconds).count();
-    const std::time_t time = std::chrono::system_clock::to_time_t(seconds);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &time);
-#else
-    localtime_r(&time, &local);
-#endif
-    char text[48];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis));
-    return text;
-}
-
 // ---------------------------------------------------------------------------
 // Looking at the board.
 
@@ -222,85 +152,84 @@ public:
         started_ = true;
         seen_ = now;
         last_ = std::move(record);
+        fresh_ = true;
         return looked;
     }
 
     // The board as last seen; none before the first look that found one.
     const BoardRecord* Record() const { return started_ ? &last_ : nullptr; }
 
+    // Whether Record() is another since the last question.
+    bool Fresh() { return std::exchange(fresh_, false); }
+
 private:
     BoardStore& store_;
     std::optional<ChangeMark> seen_;
     bool started_ = false;
+    bool fresh_ = true;
     BoardRecord last_;
 };
-
-// ---------------------------------------------------------------------------
-// The change lines elsewhere.
-
-// A change line, flushed at once.
-Output WriteLine(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    return FlushOutput();
-}
 
 }  // namespace
 
 int Watch(BoardStore& store, const std::vector<std::string_view>& args) {
-    WatchOptions options;
-    if (const std::optional<std::string> problem = ReadOptions(args, options)) return UsageError(*problem);
+    const std::vector<std::string> words(args.begin(), args.end());
+    std::vector<const char*> arguments;
+    for (const std::string& word : words) arguments.push_back(word.c_str());
+    view::WatchOptions options;
+    char problem[view::OPTION_PROBLEM_SIZE];
+    if (!view::ReadWatchOptions(arguments.data(), arguments.size(), options, problem, sizeof problem)) {
+        return UsageError(problem);
+    }
     BoardWatch watch(store);
-
-    // A whole frame of the view goes out in one write; each change line is
-    // flushed on its own.
-    static char buffer[1 << 16];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    LiveView view;
-    const bool live = view.Start(store.Path());
+    view::LiveView live;
+    live.Start("marlek-sim watch", store.Path().c_str());
+    view::BoardPicture picture;
 
     // The watch's own end and its keys come first: a look waits for the
     // board no longer than one interval, and a board held for the whole bound
     // of every wait ends the watch as it ends any other command.
-    const std::optional<Clock::time_point> deadline =
-        options.timeout ? std::optional(Clock::now() + *options.timeout) : std::nullopt;
-    std::optional<Clock::time_point> heldSince;
-    uint64_t told = 0;
+    view::WatchEnds ends(options);
+    Clock::time_point heldSince{};  // when the board was first found held, while it is
+    bool holding = false;
     for (bool first = true;; first = false) {
         const Clock::time_point now = Clock::now();
-        const bool last = deadline && now >= *deadline;
-        const milliseconds left = deadline ? std::chrono::ceil<milliseconds>(*deadline - now) : LOOK_INTERVAL;
-        const milliseconds wait = std::max(milliseconds(0), std::min(LOOK_INTERVAL, left));
-        if (!last && !first) {
-            if (live) {
-                if (view.WaitForQuit(wait)) return EXIT_DONE;
-            } else {
-                std::this_thread::sleep_for(wait);
-            }
-        }
+        const bool last = ends.TimedOut();
+        const int wait = ends.WaitMillis(LOOK_INTERVAL_MS);
+        if (!last && !first && live.Wait(wait) == view::Woken::Quit) return EXIT_DONE;
         std::vector<std::string> lines;
-        const StoreStatus looked = watch.Look(lines, os::DeadlineAfter(wait.count()));
-        if (looked.held && !heldSince) heldSince = now;
-        const bool held = looked.held && Clock::now() - *heldSince < std::chrono::seconds(BOARD_WAIT_SECONDS);
-        if (!looked.held) heldSince.reset();
+        const StoreStatus looked = watch.Look(lines, os::DeadlineAfter(wait));
+        if (looked.held && !holding) heldSince = now;
+        holding = looked.held;
+        const bool held = looked.held && Clock::now() - heldSince < std::chrono::seconds(BOARD_WAIT_SECONDS);
         if (!looked.Ok() && !looked.missing && !held) {
-            view.Stop();
+            live.Stop();
             return StoreError(looked);
         }
-        view.Note(looked.missing ? "no board yet, waiting for a program to make it"
+        live.Note(looked.missing ? "no board yet, waiting for a program to make it"
                   : held         ? "the board is held by another process, waiting"
                                  : "");
-        const std::string time = lines.empty() ? std::string() : ClockText();  // the time of the look
+        char time[view::CLOCK_STAMP_SIZE] = "";
+        if (!lines.empty()) view::ClockStamp(time);  // the time of the look
         for (const std::string& line : lines) {
-            const std::string stamped = time + " " + line;
-            if (live) {
-                view.Add(stamped);
-            } else if (const Output written = WriteLine(stamped); written != Output::Written) {
-                return written == Output::ReaderGone ? EXIT_DONE : EXIT_FAILED;  // no one reads the lines now
+            const std::string stamped = std::string(time) + " " + line;
+            if (live.Active()) {
+                live.Add(stamped.c_str());
+            } else {
+                int error = 0;
+                const Output written = view::WriteChangeLine(stamped.c_str(), error);
+                if (OutputReported(written, error) != Output::Written) {
+                    return written == Output::ReaderGone ? EXIT_DONE : EXIT_FAILED;  // no one reads the lines now
+                }
             }
-            if (++told == options.count) return EXIT_DONE;
+            if (ends.Told()) return EXIT_DONE;
         }
-        if (live) view.Draw(watch.Record());
-        if (last) return options.count || told == 0 ? EXIT_FAILED : EXIT_DONE;
+        if (live.Active()) {
+            if (watch.Fresh()) picture = PictureOf(watch.Record() != nullptr ? *watch.Record() : BoardRecord{},
+                                                    RuleForm::Watch);
+            live.Draw(picture, watch.Record() != nullptr);
+        }
+        if (last) return ends.EndedShort() ? EXIT_FAILED : EXIT_DONE;
     }
 }
 

@@ -613,6 +613,21 @@ class Watch(BoardCase):
                 if status == 1:
                     self.assertGreaterEqual(took, float(options[-1]))
 
+    def test_a_change_line_it_cannot_write_says_why(self):
+        if WINDOWS:
+            self.skipTest("/dev/full is Linux's")
+        with open("/dev/full", "wb") as full:
+            process = subprocess.Popen([*EMULATOR, PROGRAMS["tool"], "watch", "--timeout", "60"], stdout=full,
+                                       stderr=subprocess.PIPE, env=self.env)
+        self.addCleanup(stop, process)
+        level = 0
+        while process.poll() is None:
+            self.tool("set-input", "6", str(level))
+            level ^= 1
+            time.sleep(0.05)
+        self.assertEqual((process.returncode, process.stderr.read()),
+                         (1, b"marlek-sim: cannot write the output: No space left on device\n"))
+
     def test_a_replaced_file_is_followed_and_an_unusable_one_ends_the_watch(self):
         process, lines = self.watching()
         other = os.path.join(self.work, "other.board")

@@ -6,7 +6,11 @@
  *               takes the same lines, as if between the library's look at
  *               them and its request;
  *   low-fds     each directory stream opened on a descriptor below 3 is
- *               written to /tmp/case/low-fds, one line each. */
+ *               written to /tmp/case/low-fds, one line each;
+ *   swap-chip   an opening of /dev/gpiochip0 opens /dev/gpiochip1, as if
+ *               the device were replaced between a look at it and its opening;
+ *   lineinfo-fails  the information of line 1 of every chip cannot be read
+ *               (EIO). */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -16,6 +20,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 
 static int mode_is(const char *mode) {
@@ -33,6 +38,11 @@ int ioctl(int fd, unsigned long request, ...) {
     if (mode_is("old-kernel") && (request == GPIO_V2_GET_LINEINFO_IOCTL || request == GPIO_V2_GET_LINE_IOCTL ||
                                   request == GPIO_V2_GET_LINEINFO_WATCH_IOCTL)) {
         errno = EINVAL;
+        return -1;
+    }
+    if (mode_is("lineinfo-fails") && request == GPIO_V2_GET_LINEINFO_IOCTL &&
+        ((const struct gpio_v2_line_info *)argument)->offset == 1) {
+        errno = EIO;
         return -1;
     }
     if (mode_is("take-lines") && request == GPIO_V2_GET_LINE_IOCTL) {
@@ -67,4 +77,18 @@ DIR *fdopendir(int fd) {
     DIR *folder = real(fd);
     note_low(folder, "fdopendir");
     return folder;
+}
+
+int open(const char *path, int flags, ...) {
+    static int (*real)(const char *, int, ...);
+    int mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, int);
+        va_end(args);
+    }
+    if (real == NULL) real = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, "open");
+    if (mode_is("swap-chip") && strcmp(path, "/dev/gpiochip0") == 0) path = "/dev/gpiochip1";
+    return real(path, flags, mode);
 }

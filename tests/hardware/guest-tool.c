@@ -28,8 +28,28 @@
  *   time INPUT COMMAND...
  *                      runs COMMAND with INPUT as its standard input and its
  *                      output discarded, and prints the time it took from
- *                      start to end in microseconds, and its exit status:
- *                      "1234 0". */
+ *                      start to end and the processor time of its process
+ *                      (user and system) in microseconds, and its exit
+ *                      status: "1234 567 0".
+ *   pingpong ROUNDS    times ROUNDS round trips of 16 bytes between two
+ *                      processes over a socket pair: "1234 us for 2000".
+ *   watch-ports TTY... -- CMD...
+ *                      holds each tty open with DTR and RTS cleared, runs CMD,
+ *                      then prints for each tty whether its modem-control
+ *                      lines (TIOCMGET) and RS-485 setting are as before:
+ *                      "TTY: modem lines and RS-485 unchanged", or what
+ *                      changed. Any opening of a tty by CMD raises DTR and
+ *                      RTS; any write of its RS-485 setting may change it.
+ *                      Exits with CMD's status.
+ *   forward LISTEN TARGET
+ *                      makes the Unix socket LISTEN and carries each
+ *                      connection to it over to the socket TARGET, both ways,
+ *                      as ssh -L does; prints "forwarding" once it listens,
+ *                      and runs until killed.
+ *   wait-line FILE TEXT SECONDS
+ *                      waits until FILE has a line holding TEXT, looking every
+ *                      millisecond, and prints how long that took in ms, or
+ *                      "none" when SECONDS have passed. */
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -45,10 +65,13 @@
 #include <sys/syscall.h>
 #include <time.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <poll.h>
+#include <termios.h>
+#include <signal.h>
 #include <unistd.h>
 
 static int die(const char *what) {
@@ -269,10 +292,13 @@ static int time_run(const char *input, char **command) {
         _exit(127);
     }
     int status = 0;
-    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    struct rusage usage;
+    if (wait4(child, &status, 0, &usage) < 0) return die("wait4");
     clock_gettime(CLOCK_MONOTONIC, &end);
     long long micros = (end.tv_sec - start.tv_sec) * 1000000LL + (end.tv_nsec - start.tv_nsec) / 1000;
-    printf("%lld %d\n", micros, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    long long cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+                    usage.ru_stime.tv_usec;
+    printf("%lld %lld %d\n", micros, cpu, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return 0;
 }
 
@@ -298,6 +324,135 @@ static int pingpong(int rounds) {
     return 0;
 }
 
+struct port_state {
+    int lines;
+    struct serial_rs485 rs485;
+};
+
+static int read_state(int fd, struct port_state *state) {
+    memset(state, 0, sizeof *state);
+    if (ioctl(fd, TIOCMGET, &state->lines) != 0) return -1;
+    ioctl(fd, TIOCGRS485, &state->rs485); /* a tty without it reads as zeros */
+    return 0;
+}
+
+static int watch_ports(char **argv) {
+    struct {
+        const char *tty;
+        int fd, raised;
+        struct port_state before;
+    } ports[8];
+    int count = 0;
+    for (; *argv && strcmp(*argv, "--") != 0; argv++) {
+        if (count == 8) return die("more than 8 ttys");
+        ports[count].tty = *argv;
+        int fd = ports[count].fd = open(*argv, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int lines = 0, bits = TIOCM_DTR | TIOCM_RTS;
+        if (fd < 0) return die(*argv);
+        if (ioctl(fd, TIOCMGET, &lines) != 0 || ioctl(fd, TIOCMBIC, &bits) != 0) return die("TIOCMBIC");
+        ports[count].raised = lines & bits;
+        if (read_state(fd, &ports[count].before) != 0) return die("TIOCMGET");
+        count++;
+    }
+    if (!*argv || !argv[1]) {
+        fprintf(stderr, "guest-tool: watch-ports TTY... -- COMMAND...\n");
+        return 2;
+    }
+    fflush(stdout);
+    pid_t child = fork();
+    if (child < 0) return die("fork");
+    if (child == 0) {
+        execvp(argv[1], argv + 1);
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) < 0) return die("waitpid");
+    for (int i = 0; i < count; i++) {
+        struct port_state after, *before = &ports[i].before;
+        if (read_state(ports[i].fd, &after) != 0) return die("TIOCMGET");
+        int lines_same = after.lines == before->lines;
+        int rs485_same = after.rs485.flags == before->rs485.flags &&
+                         after.rs485.delay_rts_before_send == before->rs485.delay_rts_before_send &&
+                         after.rs485.delay_rts_after_send == before->rs485.delay_rts_after_send;
+        printf("%s:", ports[i].tty);
+        if (lines_same && rs485_same) printf(" modem lines and RS-485 unchanged");
+        if (!lines_same) printf(" modem lines 0x%03x became 0x%03x", before->lines, after.lines);
+        if (!rs485_same)
+            printf(" RS-485 flags 0x%x delays %u %u became flags 0x%x delays %u %u", before->rs485.flags,
+                   before->rs485.delay_rts_before_send, before->rs485.delay_rts_after_send, after.rs485.flags,
+                   after.rs485.delay_rts_before_send, after.rs485.delay_rts_after_send);
+        printf("\n");
+        ioctl(ports[i].fd, TIOCMBIS, &ports[i].raised);
+        close(ports[i].fd);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+static void carry(int from, int to) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(from, buffer, sizeof buffer)) > 0) {
+        for (ssize_t sent = 0; sent < got;) {
+            ssize_t wrote = write(to, buffer + sent, (size_t)(got - sent));
+            if (wrote <= 0) return;
+            sent += wrote;
+        }
+    }
+    shutdown(to, SHUT_WR);
+}
+
+static int forward(const char *listen_path, const char *target) {
+    struct sockaddr_un address = {.sun_family = AF_UNIX};
+    strncpy(address.sun_path, listen_path, sizeof address.sun_path - 1);
+    int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    unlink(listen_path);
+    if (server < 0 || bind(server, (struct sockaddr *)&address, sizeof address) != 0 || listen(server, 64) != 0)
+        return die(listen_path);
+    chmod(listen_path, 0666);
+    printf("forwarding\n");
+    fflush(stdout);
+    signal(SIGCHLD, SIG_IGN);
+    for (;;) {
+        int client = accept(server, NULL, NULL);
+        if (client < 0) continue;
+        if (fork() == 0) {
+            int far = connect_to(target);
+            if (far < 0) _exit(1);
+            if (fork() == 0) {
+                carry(client, far);
+                _exit(0);
+            }
+            carry(far, client);
+            _exit(0);
+        }
+        close(client);
+    }
+}
+
+static int wait_line(const char *file, const char *text, int seconds) {
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        FILE *in = fopen(file, "r");
+        char line[4096];
+        while (in && fgets(line, sizeof line, in)) {
+            if (strstr(line, text)) {
+                clock_gettime(CLOCK_MONOTONIC, &now);
+                printf("%ld\n", (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L);
+                fclose(in);
+                return 0;
+            }
+        }
+        if (in) fclose(in);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec >= seconds) {
+            printf("none\n");
+            return 1;
+        }
+        nanosleep(&(struct timespec){.tv_nsec = 1000000}, NULL);
+    }
+}
+
 int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "led")) return led(argv[2], atoi(argv[3]), argv[4]);
     if (argc == 3 && !strcmp(argv[1], "info")) return info(argv[2]);
@@ -309,8 +464,12 @@ int main(int argc, char **argv) {
     if (argc == 5 && !strcmp(argv[1], "hold")) return hold(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc >= 4 && !strcmp(argv[1], "time")) return time_run(argv[2], argv + 3);
     if (argc == 3 && !strcmp(argv[1], "pingpong")) return pingpong(atoi(argv[2]));
+    if (argc >= 5 && !strcmp(argv[1], "watch-ports")) return watch_ports(argv + 2);
+    if (argc == 4 && !strcmp(argv[1], "forward")) return forward(argv[2], argv[3]);
+    if (argc == 5 && !strcmp(argv[1], "wait-line")) return wait_line(argv[2], argv[3], atoi(argv[4]));
     fprintf(stderr, "usage: guest-tool led NAME MAX LOG | info CHIP | as-user UID[,GID...] COMMAND... | idle FD SECONDS"
                     " | rs485 TTY | rs485-set TTY FLAGS BEFORE AFTER | send SOCKET HEX SECONDS"
-                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND...\n");
+                    " | hold SOCKET COUNT SECONDS | time INPUT COMMAND... | pingpong ROUNDS"
+                    " | watch-ports TTY... -- COMMAND... | forward LISTEN TARGET | wait-line FILE TEXT SECONDS\n");
     return 2;
 }

@@ -21,6 +21,7 @@ class Case:
     env: dict = field(default_factory=dict)
     stderr: str = None           # None: not compared, shown when the case fails
     arch: str = "amd64"          # the guest: amd64 with the fixture, or arm64 without one
+    seconds: int = 20            # how long the command may run before it is killed
 
 
 # The environment of a program with the preloaded stand-in of guest-shim.c in

@@ -57,14 +57,22 @@ def cases(folder):
         ("escaped_path", [ESC_NAME], {}, 1, "cannot open the board description " + ESC_SHOWN + ": No such file"),
         ("escaped_word", ["escaped.conf"], {}, 1,
          "marlek-board: escaped.conf:1: unknown entry \"\\x1b]0;title\\x07\"; an entry begins with pin"),
+        # A quoted word's backslash and quote are escaped: it reads back as it is.
+        ("quoted_word", ["quoted.conf"], {}, 1, "marlek-board: quoted.conf:1: \"\\\\x1b\\\"\" is not a pin"),
+        ("probe_needs_a_tty", ["--probe"], {}, 2, "marlek-board: --probe needs a TTY"),
+        ("probe_missing", ["--probe", "ttyNONE"], {}, 1,
+         "marlek-board: --probe ttyNONE: cannot open /dev/ttyNONE: No such file or directory; correct the tty\n"),
         ("draft_keeps_a_file", ["--draft", "kept.conf"], {}, 1,
          "marlek-board: kept.conf exists already; name a new file (marlek-board --draft never replaces one)\n"),
         # Nothing described is no problem of the file.
         ("only_comments", ["comments.conf"], {}, 0,
-         "board description comments.conf\npins     not described: the digital I/O cannot be opened\n"
+         "board description comments.conf\n" + NO_SERVICE + "pins     not described: the digital I/O cannot be opened\n"
          "led      not described: userled cannot switch it\n"),
     ]
 
+
+# On a machine where the board service does not run.
+NO_SERVICE = "service  not running (no /run/marlek-board/board.sock): each program drives the kernel itself\n"
 
 # On a machine without GPIO chips or without the LED class: each problem once,
 # with what it concerns.
@@ -74,6 +82,10 @@ NO_GPIO = ("pin 0    problem: GPIO chip not found: no GPIO chip \"hdr\": this sy
 NO_LED_CLASS = ("led      problem: LED cannot be written: eight.conf:9: the LED: this system has no LED class (no "
                 "/sys/class/leds): its kernel has no LED support, or sysfs is not mounted; describe the LED as a "
                 "GPIO line ('led line CHIP LINE'), or leave it out\n")
+
+
+NO_GPIO_DRAFT = ("#\n# This system has no GPIO chip (/dev/gpiochipN).\n\n"
+                 "# The eight pins of pinio and pindrive: 'pin N CHIP LINE', CHIP a chip's\n")
 
 
 def write(folder, name, text, mode="w"):
@@ -86,6 +98,7 @@ def prepare(folder):
     write(folder, "-bad.conf", "pin 9 a 0\n")
     write(folder, "malformed.conf", b"pin 9 a 0\n\npins 1\nled class a\rb\r\n", "wb")
     write(folder, "escaped.conf", "\x1b]0;title\x07 1\n")
+    write(folder, "quoted.conf", "pin \\x1b\" a 0\n")
     write(folder, "kept.conf", "keep\n")
     write(folder, "comments.conf", "\ufeff# nothing yet\r\n")
     write(folder, "eight.conf", "".join(f"pin {pin} hdr {pin}\n" for pin in range(8)) + "led class user\n")
@@ -105,6 +118,9 @@ def main():
             table.append(("no_gpio_once", ["eight.conf"], {}, 1, NO_GPIO))
         if not os.path.exists("/sys/class/leds"):
             table.append(("no_led_class", ["eight.conf"], {}, 1, NO_LED_CLASS))
+        # "-" is standard output; no port is opened for the draft.
+        table.append(("draft_to_standard_output", ["--draft", "-"], {}, 0,
+                      "# A starting board description" if glob.glob("/dev/gpiochip*") else NO_GPIO_DRAFT))
         for name, arguments, environment, status, expected in table:
             env = {k: v for k, v in os.environ.items() if k != "MARLEK_BOARD"}
             env.update(environment)
@@ -121,14 +137,19 @@ def main():
                 if kept.read() != "keep\n":
                     failures += 1
                     print(f"FAILED {name}: kept.conf was replaced")
-        # A full standard output is a failure that says so.
-        with open("/dev/full", "w") as full:
-            result = subprocess.run([*args.emulator, args.tool, "--help"], stdout=full, stderr=subprocess.PIPE,
-                                    timeout=60)
-        if result.returncode != 1 or b"marlek-board: cannot write the output: No space left on device" not in result.stderr:
-            failures += 1
-            print(f"FAILED help_to_full: status {result.returncode}, standard error {result.stderr!r}")
-    print(f"{len(table) + 1 - failures} passed, {failures} failed")
+            if os.path.exists(os.path.join(folder, "-")):
+                failures += 1
+                print(f"FAILED {name}: a file named - was made")
+        # A full standard output is a failure that says so, the check's too.
+        for arguments in [["--help"], ["comments.conf"]]:
+            with open("/dev/full", "w") as full:
+                result = subprocess.run([*args.emulator, args.tool, *arguments], cwd=folder, stdout=full,
+                                        stderr=subprocess.PIPE, timeout=60)
+            lost = b"marlek-board: cannot write the output: No space left on device"
+            if result.returncode != 1 or lost not in result.stderr:
+                failures += 1
+                print(f"FAILED {arguments} to /dev/full: status {result.returncode}, standard error {result.stderr!r}")
+    print(f"{len(table) + 2 - failures} passed, {failures} failed")
     return 1 if failures else 0
 
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "board_description.h"
+#include "gpio.h"
 
 namespace marlek_linux {
 namespace {
@@ -131,6 +132,7 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         {"uart12 tty1 ttyS1\nuart34 tty2 /dev/ttyS1\n",
          "board.conf:2: uart34 tty2: /dev/ttyS1 is named for uart12 tty1 on line 1 already"},
         {"uart12 tty1 ttyS1\nuart12 tty2 ttyS1\n", "board.conf:2: uart12 tty2: /dev/ttyS1 is named for uart12 tty1"},
+        {"uart12 tty2 ttyS2\nuart34 tty2 /dev/ttyS2\n", "board.conf:2: uart34 tty2: /dev/ttyS2 is named for uart12 tty2"},
         {"led class " + std::string(128, 'n') + "\n", "the LED name \"nnnn"},
         {"led class a\rb\n", "board.conf:1: the line holds a carriage return (\\r) before its end"},
         {"led class a\r\r\n", "board.conf:1: the line holds a carriage return"},
@@ -143,6 +145,58 @@ TEST(BoardDescription, EachFaultNamesTheLineAndTheFix) {
         std::string problem;
         EXPECT_FALSE(Parse(c.text, d, problem)) << c.text;
         EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << "\n gave: " << problem;
+    }
+}
+
+TEST(BoardDescription, PathLongerThanItHolds) {
+    static Description d;
+    char problem[PROBLEM_SIZE];
+    const std::string longest(PATH_TEXT_SIZE - 1, 'p');
+    EXPECT_TRUE(ParseDescription(longest.c_str(), "", 0, d, problem));
+    const std::string tooLong(PATH_TEXT_SIZE, 'p');
+    EXPECT_FALSE(ParseDescription(tooLong.c_str(), "", 0, d, problem));
+    EXPECT_NE(std::string(problem).find(": the path is longer than 4095 characters; name the description by a "
+                                        "shorter one"),
+              std::string::npos);
+}
+
+// How the parser reads a chip's or a line's word, and the word the draft
+// offers for a chip: never one the parser would read as another chip.
+TEST(BoardDescription, ChipAndLineWords) {
+    const struct {
+        const char* text;
+        bool chipName;
+        bool lineOffset;
+    } words[] = {
+        {"gpiochip0", true, false},   {"gpiochip9", true, false}, {"gpiochip19", true, false},
+        {"gpiochip", false, false},   {"gpiochip1a", false, false}, {"xgpiochip1", false, false},
+        {"gpiochip/1", false, false}, {"7", false, true},         {"10", false, true},
+        {"1a", false, false},         {"-1", false, false},        {"", false, false},
+    };
+    for (const auto& w : words) {
+        EXPECT_EQ(IsChipName(w.text), w.chipName) << w.text;
+        EXPECT_EQ(IsLineOffset(w.text), w.lineOffset) << w.text;
+    }
+    const char* labels[] = {"marlek-dio", "/dev/gpiochip0", "gpiochip3", "two words", "a#b", "twice",
+                            "twice",      "",               "gr\xc3\xbcn", "gpiochip"};
+    const struct {
+        const char* label;
+        bool complete;
+        const char* word;
+    } cases[] = {
+        {"marlek-dio", true, "marlek-dio"},
+        {"marlek-dio", false, "gpiochip5"},    // a chip not opened may carry it too
+        {"/dev/gpiochip0", true, "gpiochip5"},  // read as a path
+        {"gpiochip3", true, "gpiochip5"},      // read as another chip's name
+        {"two words", true, "gpiochip5"},
+        {"a#b", true, "gpiochip5"},            // a comment from '#' on
+        {"twice", true, "gpiochip5"},          // carried by two chips
+        {"", true, "gpiochip5"},
+        {"gr\xc3\xbcn", true, "gpiochip5"},    // not as the draft writes it
+        {"gpiochip", true, "gpiochip"},        // no digits: a label
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(ChipWord("gpiochip5", c.label, labels, 10, c.complete), c.word) << c.label;
     }
 }
 

@@ -9,6 +9,8 @@ from uartmode import MODE_PROMPT, changed, uartmode
 from userled import ACCESSED, FAILED, LED_PROMPT, userled
 
 BOARD_PATH = "/tmp/case/board.conf"
+# What marlek-board says where the board service does not run.
+NO_SERVICE = "service  not running (no /run/marlek-board/board.sock): each program drives the kernel itself\n"
 DIO_PINS = "".join(f"pin {pin} marlek-dio DIO{pin}\n" for pin in range(8))
 MODE_LINES = ("uart12 line marlek-ctl UART12_M0\nuart12 line marlek-ctl UART12_M1\n"
               "uart12 rs232 0 0\nuart12 rs485 0 1\nuart12 rs422 1 0\n"
@@ -18,9 +20,6 @@ BOARD = "# the fixture's board\n" + DIO_PINS + "led class marlek:user\n" + MODE_
 # Pins 0 to 5 on one chip, 6 and 7 on the other, by name and by offset.
 TWO_CHIPS = ("".join(f"pin {pin} marlek-dio DIO{pin}\n" for pin in range(6))
              + "pin 6 marlek-ctl SPARE5\npin 7 /dev/gpiochip1 6\n")
-NO_RS485_MODE = ("/dev/ttyS0 cannot switch to RS-485: its driver has no RS-485 mode (TIOCSRS485: Inappropriate "
-                 "ioctl for device); name a port whose driver has one, or leave the tty out and switch by mode lines "
-                 "alone")
 DIO_BUSY = "line 7 of gpiochip1 \"marlek-ctl\" is held by \"other-user\"; stop what holds it, or map to another line"
 
 
@@ -69,7 +68,8 @@ def draft_pair(entry, ports):
             "# the kernel's RS-485 mode with its RTS delays in ms. Keep what the board has.\n"
             + "".join(f"#{entry} {words}\n" for words in ["line CHIP LINE", "line CHIP LINE", "rs232 0 0", "rs485 0 1",
                                                         "rs422 1 0"])
-            + "# No serial port here has an RS-485 mode: leave the ttys out.\n"
+            + "# The serial ports: ttyS0.\n"
+            "# Their RS-485 mode is not probed: marlek-board --probe TTY reads one port's.\n"
             + "".join(f"#{entry} {words}\n" for words in ["tty1 TTY", "tty2 TTY", "rs485-delays 0 0"]))
 
 
@@ -146,8 +146,10 @@ CASES = [
          ["5\n1\n1\n", ("bank_values 1", "0 1 0 0 0 0 0 1"), "1\n2\n", ("bank_values 1", "1 0 0 0 0 0 0 1"),
           "2\n1\n", ("bank_values 1", "1 0 1 1 0 0 0 1"), "1\n0\n", ("bank_values 1", "0 0 1 1 0 0 0 1"), "q\n"],
          uartmode(changed(1, 1), changed(1, 2), changed(2, 1), changed(1, 0)), board=BOARD),
-    # A port whose driver has no RS-485 mode (the 8250 of the console).
-    Case("tty_without_rs485", "uartmode", "5\n1\n1\n\n1\n0\nq\n",
+    # A port whose driver has no RS-485 mode (the 8250 of the console); the
+    # refused switch leaves no descriptor of it open.
+    Case("tty_without_rs485", "uartmode",
+         ["5\n1\n1\n\n", ("ls -l /proc/$(pidof uartmode)/fd | grep -c tty", "0"), "1\n0\nq\n"],
          uartmode(mode_not_changed(1, 1, "serial port mode not switched",
                                    f"{BOARD_PATH}:9: uart12 tty1: /dev/ttyS0 cannot switch to RS-485: its driver "
                                    "has no RS-485 mode (TIOCSRS485: Inappropriate ioctl for device); the pair's "
@@ -263,6 +265,16 @@ CASES = [
                                    f"{BOARD_PATH}:2: uart34 tty1: /tmp/case/serial0 is the tty that uart12 tty1 names "
                                    "on line 1 already (/dev/ttyS0); give each port its own tty")),
          board="uart12 tty1 ttyS0\nuart34 tty1 /tmp/case/serial0\n", setup=["ln -s /dev/ttyS0 /tmp/case/serial0"]),
+    # A line name that two lines of a chip carry: either may be the one meant.
+    Case("line_name_on_two_lines", "pinio", INPUT["pinio"],
+         init_failed("GPIO line not found", f"{BOARD_PATH}:1: pin 0: the line name \"A\" is carried by 2 lines of "
+                     "gpiochip2 \"twins\" (offsets 0 and 2); name the line by its offset instead"), status=1,
+         board=DIO_PINS.replace("pin 0 marlek-dio DIO0", "pin 0 twins A"), setup=["extra_chip twins A B A"]),
+    # A device replaced between the look at it and its opening is not used.
+    Case("chip_replaced_while_opened", "pinio", INPUT["pinio"],
+         init_failed("GPIO chip not found", f"{BOARD_PATH}:1: pin 0: cannot open the GPIO chip /dev/gpiochip0: No "
+                     "such device"), status=1,
+         board=DIO_PINS.replace("pin 0 marlek-dio", "pin 0 /dev/gpiochip0"), env=shim("swap-chip")),
     # A label that two chips carry: the next boot may number them the other way.
     Case("label_on_two_chips", "pinio", INPUT["pinio"],
          init_failed("GPIO chip not found", f"{BOARD_PATH}:1: pin 0: the label \"marlek-dio\" is carried by 2 chips "
@@ -275,7 +287,7 @@ CASES = [
 
     # The check command: the map, and each problem with status 1.
     Case("check_map", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(8)
         + "led      LED class device marlek:user, brightness 0 of 1\n"
         + "uart12   line 0 \"UART12_M0\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 1: input, free\n"
@@ -285,19 +297,19 @@ CASES = [
         + "uart34   line 3 \"UART34_M1\" of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1), mode line 2: input, free\n"
         + "uart34   rs232 0 0, rs485 1 1, rs422 1 0\n"), stderr="", board=BOARD),
     Case("check_problems", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(7)
         + "pin 7    line 7 of gpiochip1 \"marlek-ctl\" (/dev/gpiochip1): output, held by \"other-user\"\n"
         + f"pin 7    problem: GPIO line busy: {BOARD_PATH}:8: pin 7: {DIO_BUSY}\n"
         + "led      not described: userled cannot switch it\n"
-        + f"uart12   problem: serial port mode not switched: {BOARD_PATH}:9: uart12 tty1: {NO_RS485_MODE}\n"
+        + "uart12   tty1 /dev/ttyS0: RS-485 off\n"
         + "uart34   not described: uartmode cannot switch UART 3 and 4\n"),
-        stderr=f"marlek-board: {BOARD_PATH} is not usable as it stands: 2 problems above\n", status=1,
+        stderr=f"marlek-board: {BOARD_PATH} is not usable as it stands: 1 problem above\n", status=1,
         board=DIO_PINS.replace("pin 7 marlek-dio DIO7", "pin 7 marlek-ctl 7") + "uart12 tty1 ttyS0\n"),
 
     # marlek-board judges a description as the library does.
     Case("check_one_line", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE
         + dio_map(8)
         + "led      not described: userled cannot switch it\n"
         + "uart12   line 0 \"DIO0\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0), mode line 1: input, free\n"
@@ -310,7 +322,7 @@ CASES = [
     # What cannot be opened, once for all it concerns; what is no tty; a word
     # from outside escaped.
     Case("check_not_for_the_user", "as_user 1000 marlek-board", stdout=(
-        f"board description {BOARD_PATH}\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE +
         "pin 0    problem: permission denied: cannot open /dev/gpiochip0: Permission denied; give the user access to "
         "it (ls -l /dev/gpiochip0 shows its owner and group: add the user to that group, or give it one with a udev "
         f"rule), or run as root ({BOARD_PATH}: "
@@ -324,7 +336,7 @@ CASES = [
         "uart34   rs232 0 0, rs485 1 1, rs422 1 0\n"),
         stderr=f"marlek-board: {BOARD_PATH} is not usable as it stands: 2 problems above\n", status=1, board=BOARD),
     Case("check_not_a_tty_and_escaped", "marlek-board", stdout=(
-        f"board description {BOARD_PATH}\npins     not described: the digital I/O cannot be opened\n"
+        f"board description {BOARD_PATH}\n" + NO_SERVICE + f"pins     not described: the digital I/O cannot be opened\n"
         f"led      problem: LED cannot be written: {BOARD_PATH}:1: the LED: no LED \"\\x1b[2J\\xc2\\x9b\" in "
         "/sys/class/leds; correct the name (marlek-board --list lists them)\n"
         f"uart12   problem: serial port mode not switched: {BOARD_PATH}:2: uart12 tty1: /tmp/case/victim is a regular "
@@ -332,6 +344,17 @@ CASES = [
         "uart34   not described: uartmode cannot switch UART 3 and 4\n"), status=1,
         board="led class \x1b[2J\xc2\x9b\nuart12 tty1 /tmp/case/victim\n", setup=["echo precious > /tmp/case/victim"],
         checks=[("cat /tmp/case/victim", "precious")]),
+
+    # Line information that cannot be read: once for both pins it concerns.
+    Case("check_line_unreadable", "marlek-board", stdout=(
+        f"board description {BOARD_PATH}\n" + NO_SERVICE + dio_map(1)
+        + "pin 1    problem: GPIO request failed: cannot read line 1 of gpiochip0 \"marlek-dio\": Input/output error; "
+        f"the kernel's log (dmesg) may say why ({BOARD_PATH}: pin 1 on line 2, pin 7 on line 8)\n"
+        + dio_map(7)[len(dio_map(2)):]
+        + "led      not described: userled cannot switch it\n"
+        + "uart12   not described: uartmode cannot switch UART 1 and 2\n"
+        + "uart34   not described: uartmode cannot switch UART 3 and 4\n"), status=1,
+        board=DIO_PINS.replace("DIO1", "1").replace("DIO7", "DIO1"), env=shim("lineinfo-fails")),
 
     # What the system has, before there is a description.
     Case("list", "marlek-board --list", stdout=(
@@ -344,10 +367,22 @@ CASES = [
         + "LED class devices (/sys/class/leds):\n"
         + "".join(f"  input0::{lock}lock: brightness 0 of 1\n" for lock in ["caps", "num", "scroll"])
         + "  marlek:user: brightness 0 of 1\n"
-        + "Serial ports:\n  /dev/ttyS0: no RS-485 mode\n"), stderr=""),
+        + "Serial ports:\n  /dev/ttyS0: RS-485 mode not probed (marlek-board --probe ttyS0 reads it)\n"), stderr=""),
+    # Nothing but the ttys a description names is opened: the console's
+    # modem-control lines and RS-485 setting stay as they were.
+    Case("list_draft_and_check_leave_ports",
+         "guest-tool watch-ports /dev/ttyS0 -- sh -c '{ marlek-board --list; marlek-board --draft; marlek-board; } "
+         "> /dev/null'", stdout="/dev/ttyS0: modem lines and RS-485 unchanged\n", board=BOARD),
     # A starting description: the pins and the LED guessed from their names,
     # the rest to complete; completed, it is accepted.
     Case("draft", "marlek-board --draft /tmp/case/draft.conf && cat /tmp/case/draft.conf", stdout=DRAFT, stderr=""),
+    # A label that the description would read as a path is not offered.
+    Case("draft_chip_labelled_as_a_path", "marlek-board --draft | grep 'P0 to P7'",
+         stdout="#   P0 to P7 of gpiochip2\n", setup=["extra_chip /dev/gpiochip0 P0 P1 P2 P3 P4 P5 P6 P7"]),
+    # Nor a guess from line names that two lines carry.
+    Case("draft_line_name_on_two_lines", "marlek-board --draft | grep 'Guessed from'",
+         stdout="# Guessed from the line names DIO0 to DIO7 of marlek-dio: check them.\n",
+         setup=["extra_chip twins Q0 Q1 Q2 Q3 Q4 Q5 Q6 Q7 Q0"]),
     Case("draft_not_for_the_user", "as_user 1000 marlek-board --draft | grep gpiochip", stdout="".join(
         f"#   /dev/gpiochip{n}: cannot be opened (permission denied); draft again as a user who may open it\n"
         for n in range(2))),

@@ -44,7 +44,7 @@ CASES = [
     # Two programs at once: a second pinio reads what the first drives, and
     # pindrive makes the pins inputs while pinio sits in its write loop.
     Case("two_programs", "pinio",
-         WRITING + [("printf '1\\nq\\n' | pindrive > /dev/null; line_info 0 0", "0 DIO0 marlek-boardd used,input"),
+         WRITING + [("printf '1\\nq\\n' | pindrive > /dev/null; line_info 0 0", "0 DIO0 marlek-boardd used,input,edge-rising,edge-falling"),
                     "q\nq\n"],
          pinio(sent(165) + VALUE_PROMPT), board=BOARD, setup=["set_pulls 0 0xFF", START]),
     # A description edited while the service runs is taken when the next
@@ -54,7 +54,7 @@ CASES = [
          checks=[(f"sed -i 's/^pin 7 .*/pin 7 marlek-ctl SPARE5/' {BOARD_PATH} && printf '1\\nq\\n' | pinio | "
                   "grep DATA:", "DATA:\t0\t0\t1\t0\t0\t1\t0\t1"),
                  ("bank_values 0", "1 0 1 0 0 1 0 1"), ("line_info 0 7", "7 DIO7 - output"),
-                 ("line_info 1 5", "5 SPARE5 marlek-boardd used,input")]),
+                 ("line_info 1 5", "5 SPARE5 marlek-boardd used,input,edge-rising,edge-falling")]),
     # One that does not check leaves the board as it was, and every program is told.
     Case("description_broken", "pinio", "3\n165\nq\nq\n", pinio(sent(165) + VALUE_PROMPT), board=BOARD,
          setup=["set_pulls 0 0xFF", START],
@@ -97,6 +97,17 @@ CASES = [
     Case("service_as_member", f"as_user {MEMBER} pinio", "3\n165\nq\nq\n", pinio(sent(165) + VALUE_PROMPT),
          board=BOARD, setup=["set_pulls 0 0xFF", "udev_start", f"{START} 999,$(group_id gpio)"],
          checks=[("bank_values 0", "1 0 1 0 0 1 0 1")]),
+    # marlek-board says the service runs, checks the description it holds, and
+    # takes the lines it holds for the programs' (its pid and the time it read
+    # the description are masked).
+    Case("check_through_service", "marlek-board | sed 's/pid [0-9]*/pid N/; s/read [-0-9: ]*$/read T/'",
+         stdout=f"board description {BOARD_PATH}\nservice  runs at {SOCKET} (pid N, 1 connection), holding the board "
+                "as this file describes it, read T\n" + "".join(
+                    f"pin {pin}    line {pin} \"DIO{pin}\" of gpiochip0 \"marlek-dio\" (/dev/gpiochip0): input, held by "
+                    "\"marlek-boardd\"\n" for pin in range(8)) + "led      not described: userled cannot switch it\n"
+                "uart12   not described: uartmode cannot switch UART 1 and 2\n"
+                "uart34   not described: uartmode cannot switch UART 3 and 4\n",
+         board=DIO_PINS, setup=[START, "printf 'q\\n' | pinio > /dev/null"]),
     # A service that has stopped, with its socket left behind.
     Case("service_stopped", "pinio", "q\n",
          init_failed(SERVICE, f"the board service does not answer at {SOCKET} (Connection refused): it is not "

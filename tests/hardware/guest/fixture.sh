@@ -65,18 +65,29 @@ fixture_create() {
     wait_for $FIXTURE/led.log
 }
 
-# A third chip of 8 unnamed lines with the label given, on a device of its
-# own that fixture_remove removes again: extra_chip LABEL prints its /dev path.
+# A third chip with the label given, on a device of its own that
+# fixture_remove removes again: extra_chip LABEL [NAME...] names its first
+# lines (8 lines, or one for each name when there are more; the others stay
+# unnamed) and prints its /dev path.
 EXTRA_CONFIG=/sys/kernel/config/gpio-sim/extra
 extra_chip() {
-    mkdir -p $EXTRA_CONFIG/bank0 && echo "$1" > $EXTRA_CONFIG/bank0/label && echo 8 > $EXTRA_CONFIG/bank0/num_lines &&
-        echo 1 > $EXTRA_CONFIG/live || return 1
+    lines=$(($# - 1 > 8 ? $# - 1 : 8))
+    mkdir -p $EXTRA_CONFIG/bank0 && echo "$1" > $EXTRA_CONFIG/bank0/label &&
+        echo $lines > $EXTRA_CONFIG/bank0/num_lines || return 1
+    shift
+    k=0
+    for name in "$@"; do
+        mkdir $EXTRA_CONFIG/bank0/line$k && echo "$name" > $EXTRA_CONFIG/bank0/line$k/name || return 1
+        k=$((k + 1))
+    done
+    echo 1 > $EXTRA_CONFIG/live || return 1
     chip=/dev/$(cat $EXTRA_CONFIG/bank0/chip_name)
     wait_for "$chip" && echo "$chip"
 }
 extra_remove() {
     [ -d $EXTRA_CONFIG ] || return 0
     echo 0 > $EXTRA_CONFIG/live
+    rmdir $EXTRA_CONFIG/bank0/line* 2>/dev/null
     rmdir $EXTRA_CONFIG/bank0 $EXTRA_CONFIG
 }
 

@@ -1,0 +1,90 @@
+#include "change_lines.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "terminal_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace marlek_board::view {
+
+namespace {
+
+bool ReaderGone(int error) {
+#ifdef _WIN32
+    // The C runtime leaves errno alone for a pipe closed at its far end.
+    const unsigned long code = GetLastError();
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED) return true;
+#endif
+    return error == EPIPE;
+}
+
+}  // namespace
+
+void ClockStamp(char (&stamp)[CLOCK_STAMP_SIZE]) {
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millis = 0;
+#ifdef _WIN32
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    hour = local.wHour;
+    minute = local.wMinute;
+    second = local.wSecond;
+    millis = local.wMilliseconds;
+#else
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const time_t whole = now.tv_sec;
+    tm local{};
+    localtime_r(&whole, &local);
+    hour = local.tm_hour;
+    minute = local.tm_min;
+    second = local.tm_sec;
+    millis = static_cast<int>(now.tv_nsec / 1'000'000);
+#endif
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", hour, minute, second, millis);
+}
+
+Output FlushStandardOutput(int& error) {
+    errno = 0;
+    error = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return Output::Written;
+    error = errno;
+    return ReaderGone(error) ? Output::ReaderGone : Output::Failed;
+}
+
+void WriteEscaped(std::FILE* out, const char* text) {
+    // What is printable goes out as it is; each control character or byte
+    // that is not UTF-8 escaped on its own, as EscapeForTerminal does.
+    size_t length = std::strlen(text);
+    while (length > 0) {
+        const size_t printable = UnprintableAt(text, length);
+        std::fwrite(text, 1, printable, out);
+        text += printable;
+        length -= printable;
+        if (length == 0) break;
+        const size_t control = ControlLength(text, length);
+        const size_t take = control > 0 ? control : 1;
+        char escaped[16];
+        EscapeForTerminal(text, take, escaped, sizeof escaped);
+        std::fputs(escaped, out);
+        text += take;
+        length -= take;
+    }
+}
+
+Output WriteChangeLine(const char* line, int& error) {
+    WriteEscaped(stdout, line);
+    std::fputc('\n', stdout);
+    return FlushStandardOutput(error);
+}
+
+}  // namespace marlek_board::view
