@@ -5,24 +5,31 @@ lintian passes them, and that what they install works:
 - the three .deb files: marlek-board-tools with the four programs and their
   manual pages, marlek-board-sim with the simulated library in its own folder,
   marlek-sim, its manual page and completion, marlek-board-linux with the
-  Linux board library where the loader finds it, marlek-board, their manual
-  pages, an example description, the udev rule and its LED helper, each of
-  the architecture asked for
-  (--architecture; the machine's by default) and depending on that
+  Linux board library where the loader finds it, marlek-board, the board
+  service marlek-boardd and its systemd units, their manual pages, an example
+  description, the udev rule and its LED helper, each of the architecture
+  asked for (--architecture; the machine's by default) and depending on that
   architecture's libc6. lintian finds no error and no warning in any.
   Unpacked into an empty folder, nothing carries a library search path, the
   programs do not start without a board library on the loader's path,
   marlek-sim run starts each on the simulated board, and with the unpacked
-  /usr/lib on the loader's path a program binds the Linux board library. The
+  /usr/lib on the loader's path a program binds the Linux board library.
+  systemd-analyze rates the service unit's hardening "OK" or better
+  (security --offline) and finds nothing wrong with the units (verify). The
   .deb files of a cross build (preset arm64) are run under the emulator its
   cache names (qemu-user), and what qemu-user cannot run is left out, for the
   reason tests/qemu_user.py gives;
 - dpkg installs marlek-board-linux into a scratch root (its scripts run
   outside it, as DPKG_ROOT allows): over a libmarlek.so that no package owns
   (the maker's, a file or a link) it refuses with a text that names the file,
-  which is left byte for byte; into a clean root it installs and makes the
-  group gpio (where systemd-sysusers is at hand), installs again over itself,
-  refuses a foreign library once removed, and keeps the group when purged;
+  which is left byte for byte; into a clean root it installs the units,
+  enables the socket and makes the group gpio and the service's user, a
+  member of gpio and dialout (where systemd-sysusers is at hand); installed
+  again over itself it leaves an administrator's disabled socket disabled;
+  removed, it leaves no unit enabled, and installed again after that the
+  socket is enabled as it was; it refuses a foreign library once removed;
+  purged, it leaves no link to a unit and no state folder, and keeps the group
+  and the user;
 - the Windows .zip: the four programs in bin/, the simulated marlek.dll and
   marlek-sim.exe in a folder of their own, README.txt and LICENSE (CRLF).
   Unpacked, a program does not start alone, marlek-sim.exe run starts each
@@ -78,10 +85,12 @@ DEB_CONTENTS = {
                   + [f"usr/share/man/man1/{program}.1.gz" for program in PROGRAMS] + package_files(TOOLS)),
     SIM: sorted(["usr/bin/marlek-sim", SIM_LIBRARY, "usr/share/man/man1/marlek-sim.1.gz",
                  "usr/share/bash-completion/completions/marlek-sim"] + package_files(SIM)),
-    LINUX: sorted(["usr/bin/marlek-board", "usr/lib/libmarlek.so", "usr/share/man/man1/marlek-board.1.gz",
-                   "usr/share/man/man5/marlek-board.conf.5.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
+    LINUX: sorted(["usr/bin/marlek-board", "usr/sbin/marlek-boardd", "usr/lib/libmarlek.so",
+                   "usr/share/man/man1/marlek-board.1.gz", "usr/share/man/man5/marlek-board.conf.5.gz",
+                   "usr/share/man/man8/marlek-boardd.8.gz", f"usr/share/doc/{LINUX}/examples/board.conf",
                    f"lib/udev/rules.d/60-{LINUX}.rules", f"usr/libexec/{LINUX}/led-access",
-                   f"usr/lib/sysusers.d/{LINUX}.conf"]
+                   f"usr/lib/sysusers.d/{LINUX}.conf", "lib/systemd/system/marlek-board.socket",
+                   "lib/systemd/system/marlek-board.service"]
                   + package_files(LINUX)),
 }
 ZIP_CONTENTS = sorted([f"bin/{program}.exe" for program in PROGRAMS]
@@ -203,11 +212,13 @@ def check_debs(build_dir, architecture):
         for package in packages:
             subprocess.run(["dpkg-deb", "-x", package, root], check=True)
         check_unpacked(root, emulator, readelf)
+        check_units(root)
         # The builds in another folder are native ones: the native packages' check makes them.
         if not emulator:
             check_other_builds(root)
     print(f"{' and '.join(os.path.basename(package) for package in packages)}: lintian-clean, reproducible; "
-          "unpacked, the programs need a board library and marlek-sim run starts each"
+          "unpacked, the programs need a board library and marlek-sim run starts each; the service's units "
+          "pass systemd-analyze"
           + ("" if emulator else "; the packager's flags build without a warning"))
 
 
@@ -246,6 +257,41 @@ def check_unpacked(root, emulator, readelf):
         fail("marlek-sim run pinio does not find pinio on PATH")
 
 
+UNITS = "lib/systemd/system"
+SOCKET_UNIT = "marlek-board.socket"
+SERVICE_UNIT = "marlek-board.service"
+EXPOSURE_BOUND = 5.0  # systemd-analyze security's "OK" ends there
+
+
+def check_units(root):
+    """systemd-analyze, without a running systemd, on the units as packed: the
+    service's hardening rated below EXPOSURE_BOUND, and the units verified
+    with the service's command taken from the unpacked tree."""
+    if not shutil.which("systemd-analyze"):
+        fail("no systemd-analyze to check the units with: scripts/setup-debian --tests installs systemd")
+    service = os.path.join(root, UNITS, SERVICE_UNIT)
+    security = subprocess.run(["systemd-analyze", "security", "--offline=yes", "--no-pager", service],
+                              capture_output=True, text=True)
+    rated = re.search(rf"Overall exposure level for {re.escape(SERVICE_UNIT)}: (\d+\.\d+) (\w+)", security.stdout)
+    if security.returncode != 0 or not rated or float(rated.group(1)) >= EXPOSURE_BOUND:
+        fail(f"systemd-analyze security rates {SERVICE_UNIT} {' '.join(rated.groups()) if rated else 'not at all'}, "
+             f"not below {EXPOSURE_BOUND}:\n{security.stdout}{security.stderr}")
+    # verify takes the units by their path and looks for the command on this
+    # machine: a copy names the unpacked one. It reports faults and still ends
+    # with 0, so any word from it fails the check.
+    with tempfile.TemporaryDirectory() as folder:
+        text = pathlib.Path(service).read_text()
+        if "\nExecStart=/usr/sbin/marlek-boardd\n" not in text:
+            fail(f"{SERVICE_UNIT} does not start /usr/sbin/marlek-boardd")
+        pathlib.Path(folder, SERVICE_UNIT).write_text(
+            text.replace("\nExecStart=/usr/sbin/", f"\nExecStart={os.path.abspath(root)}/usr/sbin/"))
+        shutil.copy(os.path.join(root, UNITS, SOCKET_UNIT), folder)
+        verify = subprocess.run(["systemd-analyze", "verify", "--man=no", os.path.join(folder, SOCKET_UNIT),
+                                 os.path.join(folder, SERVICE_UNIT)], capture_output=True, text=True)
+        if verify.returncode != 0 or verify.stdout or verify.stderr:
+            fail(f"systemd-analyze verify finds fault with the units:\n{verify.stdout}{verify.stderr}")
+
+
 # What a board maker's installer may have left at /usr/lib/libmarlek.so:
 # (what it is, how to make it there).
 FOREIGN_LIBRARIES = [
@@ -263,10 +309,13 @@ def check_dpkg_install(package, work):
         return subprocess.run(command, capture_output=True, text=True, env=clean_env())
 
     def fresh_root(name):
+        """An empty system, with the users and groups that base-passwd gives every Debian system (dialout)."""
         root = os.path.join(work, name)
         for folder in ["var/lib/dpkg/info", "var/lib/dpkg/updates", "usr/lib", "etc"]:
             os.makedirs(os.path.join(root, folder))
         open(os.path.join(root, "var/lib/dpkg/status"), "w").close()
+        pathlib.Path(root, "etc/passwd").write_text("root:x:0:0:root:/root:/bin/bash\n")
+        pathlib.Path(root, "etc/group").write_text("root:x:0:\ndialout:x:20:\n")
         return root
 
     def refused(root, what, step):
@@ -285,23 +334,72 @@ def check_dpkg_install(package, work):
 
     root = fresh_root("clean")
     group = os.path.join(root, "etc", "group")
-    for step in ["installed", "installed again"]:
+    passwd = os.path.join(root, "etc", "passwd")
+    socket_link = os.path.join(root, "etc/systemd/system/sockets.target.wants", SOCKET_UNIT)
+    state_folder = os.path.join(root, "var/lib/marlek-board")
+    sysusers = shutil.which("systemd-sysusers")
+
+    def links():
+        """Each link under the root's /etc/systemd, and whether it enables a unit: the one it names is there."""
+        found = {}
+        for folder, folders, files in os.walk(os.path.join(root, "etc/systemd")):
+            for name in folders + files:
+                path = os.path.join(folder, name)
+                if os.path.islink(path):
+                    found[os.path.relpath(path, root)] = os.path.isfile(os.path.join(root, os.readlink(path).lstrip("/")))
+        return found
+
+    def install(step, enabled=True):
         result = dpkg(root, "-i", package)
         if result.returncode != 0 or not os.path.isfile(os.path.join(root, "usr/lib/libmarlek.so")):
             fail(f"{step} into a clean root, {os.path.basename(package)} fails:\n{result.stdout}{result.stderr}")
-    sysusers = shutil.which("systemd-sysusers")
-    if sysusers and not re.search(r"^gpio:x:\d+:", pathlib.Path(group).read_text(), re.M):
-        fail(f"installed with {sysusers} at hand, {LINUX} makes no group gpio in {group}")
+        units = [os.path.join(root, UNITS, unit) for unit in (SOCKET_UNIT, SERVICE_UNIT)]
+        expected = {os.path.relpath(socket_link, root): True} if enabled else {}
+        if not all(os.path.isfile(unit) for unit in units) or links() != expected or (
+                enabled and os.readlink(socket_link) != f"/{UNITS}/{SOCKET_UNIT}"):
+            fail(f"{step}, {LINUX} leaves the units {units} and the links {links()} in its root, expected the units "
+                 f"and {expected}:\n{result.stdout}{result.stderr}")
+
+    def user_and_groups(step):
+        """Where systemd-sysusers is at hand: the group gpio, and the user marlek-board in gpio and dialout."""
+        if not sysusers:
+            return
+        groups = {line.split(":")[0]: line.split(":")[3].split(",")
+                  for line in pathlib.Path(group).read_text().splitlines()}
+        if "gpio" not in groups or not re.search(r"^marlek-board:x:\d+:\d+:[^:]*:[^:]*:/usr/sbin/nologin$",
+                                                 pathlib.Path(passwd).read_text(), re.M) or any(
+                "marlek-board" not in groups.get(name, []) for name in ("gpio", "dialout")):
+            fail(f"{step}, with {sysusers} at hand, {LINUX} leaves no group gpio, or no system user marlek-board in "
+                 f"gpio and dialout:\n{pathlib.Path(passwd).read_text()}{pathlib.Path(group).read_text()}")
+
+    install("installed")
+    user_and_groups("installed")
+    # An administrator's disabled socket stays disabled when the package is installed again.
+    os.remove(socket_link)
+    install("disabled, then installed again", enabled=False)
+    os.symlink(f"/{UNITS}/{SOCKET_UNIT}", socket_link)  # enabled again, as systemctl enable does
     result = dpkg(root, "-r", LINUX)
-    if result.returncode != 0 or os.path.lexists(os.path.join(root, "usr/lib/libmarlek.so")):
-        fail(f"dpkg -r {LINUX} fails or leaves its library:\n{result.stdout}{result.stderr}")
+    if result.returncode != 0 or os.path.lexists(os.path.join(root, "usr/lib/libmarlek.so")) or any(
+            links().values()):
+        fail(f"dpkg -r {LINUX} fails, leaves its library, or leaves a unit enabled ({links()}):\n"
+             f"{result.stdout}{result.stderr}")
+    # Removed and installed again, the socket is enabled as it was before.
+    install("removed, then installed again")
+    result = dpkg(root, "-r", LINUX)
+    if result.returncode != 0:
+        fail(f"dpkg -r {LINUX} fails:\n{result.stdout}{result.stderr}")
     os.makedirs(os.path.join(root, "usr/lib"), exist_ok=True)  # dpkg took the folder away with the package
     FOREIGN_LIBRARIES[0][1](os.path.join(root, "usr/lib/libmarlek.so"))
     refused(root, "a file", "removed")
     os.remove(os.path.join(root, "usr/lib/libmarlek.so"))
+    # What the service kept of the board goes with the package.
+    os.makedirs(state_folder)
+    pathlib.Path(state_folder, "board.state").write_text("marlek-boardd state 1\n")
     result = dpkg(root, "--purge", LINUX)
-    if result.returncode != 0 or (sysusers and "gpio:" not in pathlib.Path(group).read_text()):
-        fail(f"dpkg --purge {LINUX} fails or takes the group gpio away:\n{result.stdout}{result.stderr}")
+    if result.returncode != 0 or links() or os.path.lexists(state_folder):
+        fail(f"dpkg --purge {LINUX} fails, or leaves the links {links()} or the state folder {state_folder}:\n"
+             f"{result.stdout}{result.stderr}")
+    user_and_groups("purged")
 
 
 def dpkg_buildflags(fortify):
