@@ -3,6 +3,7 @@
 // for its socket and the keyboard with no timeout: a quiet board wakes it
 // for nothing.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -57,6 +58,19 @@ const char* TtyText(uint8_t tty) {
     }
 }
 
+// Adds to the text at out[used] what the format makes of its arguments.
+#if defined(__GNUC__)
+__attribute__((format(printf, 4, 5)))
+#endif
+void Append(char* out, size_t size, size_t& used, const char* format, ...) {
+    if (used >= size) return;
+    va_list args;
+    va_start(args, format);
+    const int wrote = std::vsnprintf(out + used, size - used, format, args);
+    va_end(args);
+    if (wrote > 0) used += static_cast<size_t>(wrote);
+}
+
 // "RS-485, mode lines 0 1, tty1 RS-485 on", "not described".
 void PairText(const BoardSnapshot& board, size_t pair, char* out, size_t size) {
     const bool ttys = board.ttys[pair][0] != TTY_NONE || board.ttys[pair][1] != TTY_NONE;
@@ -65,20 +79,21 @@ void PairText(const BoardSnapshot& board, size_t pair, char* out, size_t size) {
         return;
     }
     size_t used = 0;
-    auto add = [&](const char* format, auto... values) {
-        if (used >= size) return;
-        const int wrote = std::snprintf(out + used, size - used, format, values...);
-        if (wrote > 0) used += static_cast<size_t>(wrote);
-    };
-    add("%s", ModeName(board.modes[pair]));
+    Append(out, size, used, "%s", ModeName(board.modes[pair]));
     if (board.modeLines[pair] > 0) {
-        add(", mode lines");
+        Append(out, size, used, ", mode lines");
         for (unsigned line = 0; line < board.modeLines[pair]; ++line) {
-            add(board.modeLinesHeld[pair] != 0 ? " %d" : " -", Bit(board.modeValues[pair], line) ? 1 : 0);
+            if (board.modeLinesHeld[pair] == 0) {
+                Append(out, size, used, " -");
+            } else {
+                Append(out, size, used, " %d", Bit(board.modeValues[pair], line) ? 1 : 0);
+            }
         }
     }
     for (size_t port = 0; port < PAIR_PORTS; ++port) {
-        if (board.ttys[pair][port] != TTY_NONE) add(", tty%zu %s", port + 1, TtyText(board.ttys[pair][port]));
+        if (board.ttys[pair][port] != TTY_NONE) {
+            Append(out, size, used, ", tty%zu %s", port + 1, TtyText(board.ttys[pair][port]));
+        }
     }
 }
 

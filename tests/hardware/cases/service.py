@@ -108,6 +108,11 @@ CASES = [
                 "uart12   not described: uartmode cannot switch UART 1 and 2\n"
                 "uart34   not described: uartmode cannot switch UART 3 and 4\n",
          board=DIO_PINS, setup=[START, "printf 'q\\n' | pinio > /dev/null"]),
+    # marlek-board names a service that cannot be reached as a problem.
+    Case("check_service_stopped", "marlek-board | head -2", stdout=(
+        f"board description {BOARD_PATH}\nservice  problem: {SERVICE}: the board service does not answer at "
+        f"{SOCKET} (Connection refused): it is not running; start it (sudo systemctl start marlek-board.socket) and "
+        "see why it stopped (journalctl -u marlek-board)\n"), board=DIO_PINS, setup=[START, "service_stop KILL"]),
     # A service that has stopped, with its socket left behind.
     Case("service_stopped", "pinio", "q\n",
          init_failed(SERVICE, f"the board service does not answer at {SOCKET} (Connection refused): it is not "
