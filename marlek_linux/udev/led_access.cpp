@@ -238,7 +238,7 @@ bool UpdateLedAccess(const char* devpath, const char* descriptionPath, char (&pr
     }
     if (haveGroup && status.st_gid == gid && Recorded(name, folderPath)) {
         if (fchown(brightness.Get(), static_cast<uid_t>(-1), 0) != 0 ||
-            fchmod(brightness.Get(), static_cast<mode_t>(status.st_mode & 0777 & ~S_IWGRP)) != 0) {
+            fchmod(brightness.Get(), static_cast<mode_t>(status.st_mode & 0777u & ~static_cast<mode_t>(S_IWGRP))) != 0) {
             return Fail(problem, "cannot give %s/brightness back to root: %s", folderPath, std::strerror(errno));
         }
     }
