@@ -28,30 +28,27 @@ bool ReaderGone(int error) {
 }  // namespace
 
 void ClockStamp(char (&stamp)[CLOCK_STAMP_SIZE]) {
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millis = 0;
 #ifdef _WIN32
     SYSTEMTIME local{};
     GetLocalTime(&local);
-    hour = local.wHour;
-    minute = local.wMinute;
-    second = local.wSecond;
-    millis = local.wMilliseconds;
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.wHour, local.wMinute, local.wSecond,
+                  local.wMilliseconds);
 #else
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const time_t whole = now.tv_sec;
+    ClockStampAt(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000, stamp);
+#endif
+}
+
+#ifndef _WIN32
+void ClockStampAt(int64_t millis, char (&stamp)[CLOCK_STAMP_SIZE]) {
+    const time_t whole = static_cast<time_t>(millis / 1000);
     tm local{};
     localtime_r(&whole, &local);
-    hour = local.tm_hour;
-    minute = local.tm_min;
-    second = local.tm_sec;
-    millis = static_cast<int>(now.tv_nsec / 1'000'000);
-#endif
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", hour, minute, second, millis);
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis % 1000));
 }
+#endif
 
 Output FlushStandardOutput(int& error) {
     errno = 0;

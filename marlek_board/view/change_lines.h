@@ -4,6 +4,7 @@
 #define MARLEK_BOARD_VIEW_CHANGE_LINES_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace marlek_board::view {
@@ -11,6 +12,12 @@ namespace marlek_board::view {
 // The local time to the millisecond, "14:03:07.215", that begins a change line.
 inline constexpr size_t CLOCK_STAMP_SIZE = 16;
 void ClockStamp(char (&stamp)[CLOCK_STAMP_SIZE]);
+
+#ifndef _WIN32
+// The same for a time given in ms since 1970 (a board service's time of a
+// change).
+void ClockStampAt(int64_t millis, char (&stamp)[CLOCK_STAMP_SIZE]);
+#endif
 
 enum class Output { Written, Failed, ReaderGone };
 

@@ -217,20 +217,6 @@ void Who(const ChangeNote& note, char* out, size_t size) {
     marlek_board::EscapeForTerminal(who, std::strlen(who), out, size);
 }
 
-// The service's time of a change, as local time to the millisecond; the
-// local time of a second is worked out once.
-void Stamp(int64_t timeMs, char (&out)[view::CLOCK_STAMP_SIZE]) {
-    static time_t known = -1;
-    static std::tm local{};
-    const time_t seconds = static_cast<time_t>(timeMs / 1000);
-    if (seconds != known) {
-        localtime_r(&seconds, &local);
-        known = seconds;
-    }
-    std::snprintf(out, sizeof out, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(timeMs % 1000));
-}
-
 // ---- talking to the service ----
 
 // The watch's connection; false with what is wrong said on standard error.
@@ -358,7 +344,7 @@ int WatchBoard(const char* const* args, size_t count) {
             char who[512];
             Who(note, who, sizeof who);
             char stamp[view::CLOCK_STAMP_SIZE];
-            Stamp(note.timeMs, stamp);
+            view::ClockStampAt(note.timeMs, stamp);  // the service's time of the change
             bool done = false;
             auto tell = [&](const char* what) {
                 if (done) return;
