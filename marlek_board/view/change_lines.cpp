@@ -1,6 +1,8 @@
 #include "change_lines.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -42,11 +44,30 @@ void ClockStamp(char (&stamp)[CLOCK_STAMP_SIZE]) {
 
 #ifndef _WIN32
 void ClockStampAt(int64_t millis, char (&stamp)[CLOCK_STAMP_SIZE]) {
-    const time_t whole = static_cast<time_t>(millis / 1000);
-    tm local{};
-    localtime_r(&whole, &local);
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis % 1000));
+    // The local time of the last second asked for is kept: a watch stamps
+    // thousands of changes a second.
+    static int64_t lastSecond = INT64_MIN;
+    static char lastClock[CLOCK_STAMP_SIZE] = "";
+    int64_t second = millis / 1000;
+    int fraction = static_cast<int>(millis % 1000);
+    if (fraction < 0) {  // before 1970: the second before, and the ms after it
+        fraction += 1000;
+        --second;
+    }
+    if (second != lastSecond) {
+        const time_t whole = static_cast<time_t>(second);
+        tm local{};
+        localtime_r(&whole, &local);
+        std::snprintf(lastClock, sizeof lastClock, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+        lastSecond = second;
+    }
+    const size_t length = std::min(std::strlen(lastClock), CLOCK_STAMP_SIZE - 5);
+    std::memcpy(stamp, lastClock, length);
+    stamp[length] = '.';
+    stamp[length + 1] = static_cast<char>('0' + fraction / 100);
+    stamp[length + 2] = static_cast<char>('0' + fraction / 10 % 10);
+    stamp[length + 3] = static_cast<char>('0' + fraction % 10);
+    stamp[length + 4] = '\0';
 }
 #endif
 

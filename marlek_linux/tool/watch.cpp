@@ -2,6 +2,7 @@
 // or once. The service tells each change as it is made, so the watch waits
 // for its socket and the keyboard with no timeout: a quiet board wakes it
 // for nothing.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -217,6 +218,35 @@ void Who(const ChangeNote& note, char* out, size_t size) {
     marlek_board::EscapeForTerminal(who, std::strlen(who), out, size);
 }
 
+// The words of who made the last change, made again only for another
+// maker: a program's thousands of changes a second share them.
+struct WhoWords {
+    bool made = false;
+    ChangeCause cause = ChangeCause::Now;
+    int32_t pid = 0;
+    uint32_t uid = 0;
+    char program[PROGRAM_NAME_SIZE + 1] = "";
+    char user[USER_NAME_SIZE + 1] = "";
+    char text[512] = "";
+    size_t length = 0;
+};
+
+const WhoWords& WhoOf(const ChangeNote& note, WhoWords& words) {
+    if (words.made && words.cause == note.cause && words.pid == note.pid && words.uid == note.uid &&
+        std::strcmp(words.program, note.program) == 0 && std::strcmp(words.user, note.user) == 0) {
+        return words;
+    }
+    words.made = true;
+    words.cause = note.cause;
+    words.pid = note.pid;
+    words.uid = note.uid;
+    std::memcpy(words.program, note.program, sizeof words.program);
+    std::memcpy(words.user, note.user, sizeof words.user);
+    Who(note, words.text, sizeof words.text);
+    words.length = std::strlen(words.text);
+    return words;
+}
+
 // ---- talking to the service ----
 
 // The watch's connection; false with what is wrong said on standard error.
@@ -247,6 +277,7 @@ bool Connect(char (&socket)[108], int& fd) {
 // The changes the service sends, taken whole from what its socket has.
 struct Incoming {
     uint8_t bytes[MAX_MESSAGE * 4];
+    size_t start = 0;  // the first byte not yet taken
     size_t used = 0;
 };
 
@@ -256,18 +287,26 @@ enum class Took { Change, Waiting, Closed, Broken };
 // has none; Waiting when it has to be waited for.
 Took NextChange(int fd, Incoming& in, ChangeNote& note, bool mayRead) {
     for (;;) {
-        if (in.used >= HEADER_SIZE) {
+        const size_t waiting = in.used - in.start;
+        if (waiting >= HEADER_SIZE) {
+            const uint8_t* at = in.bytes + in.start;
             MessageKind kind{};
             uint32_t length = 0;
-            if (ReadHeader(in.bytes, true, kind, length) != HeaderCheck::Ok) return Took::Broken;
-            if (in.used >= HEADER_SIZE + length) {
-                const bool taken = kind == MessageKind::Change && TakeChange(in.bytes + HEADER_SIZE, length, note);
-                std::memmove(in.bytes, in.bytes + HEADER_SIZE + length, in.used - HEADER_SIZE - length);
-                in.used -= HEADER_SIZE + length;
+            if (ReadHeader(at, true, kind, length) != HeaderCheck::Ok) return Took::Broken;
+            if (waiting >= HEADER_SIZE + length) {
+                const bool taken = kind == MessageKind::Change && TakeChange(at + HEADER_SIZE, length, note);
+                in.start += HEADER_SIZE + length;
+                if (in.start == in.used) in.start = in.used = 0;
                 return taken ? Took::Change : Took::Broken;
             }
         }
         if (!mayRead) return Took::Waiting;
+        // What is left of a message moves to the front once, before the next read.
+        if (in.start > 0) {
+            std::memmove(in.bytes, in.bytes + in.start, waiting);
+            in.used = waiting;
+            in.start = 0;
+        }
         const ssize_t got = recv(fd, in.bytes + in.used, sizeof in.bytes - in.used, MSG_DONTWAIT);
         if (got == 0 || (got < 0 && errno == ECONNRESET)) return Took::Closed;
         if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Took::Waiting : Took::Closed;
@@ -325,6 +364,7 @@ int WatchBoard(const char* const* args, size_t count) {
     live.Start("marlek-board watch", socket);
     view::WatchEnds ends(options);
     static Incoming in;
+    static WhoWords whoWords;
     BoardSnapshot seen;
     bool started = false;
     view::BoardPicture picture;
@@ -341,25 +381,31 @@ int WatchBoard(const char* const* args, size_t count) {
             return Lost(socket, took);
         }
         if (took == Took::Change) {
-            char who[512];
-            Who(note, who, sizeof who);
+            const WhoWords& who = WhoOf(note, whoWords);
             char stamp[view::CLOCK_STAMP_SIZE];
             view::ClockStampAt(note.timeMs, stamp);  // the service's time of the change
+            const size_t stampLength = std::strlen(stamp);
             bool done = false;
             auto tell = [&](const char* what) {
                 if (done) return;
+                // The line's own words are printable, who made it is escaped.
+                char line[view::CLOCK_STAMP_SIZE + CHANGE_LINE_SIZE + sizeof who.text + 1];
+                const size_t whatLength = std::min(std::strlen(what), CHANGE_LINE_SIZE);
+                size_t used = 0;
+                std::memcpy(line, stamp, stampLength);
+                used += stampLength;
+                line[used++] = ' ';
+                std::memcpy(line + used, what, whatLength);
+                used += whatLength;
+                std::memcpy(line + used, who.text, who.length);
+                used += who.length;
                 if (live.Active()) {
-                    char line[view::CLOCK_STAMP_SIZE + CHANGE_LINE_SIZE + 512];
-                    std::snprintf(line, sizeof line, "%s %s%s", stamp, what, who);
+                    line[used] = '\0';
                     live.Add(line);
                 } else {
-                    // The line's own words are printable, who made it is
-                    // escaped; flushed once the changes that have come are told.
-                    std::fputs(stamp, stdout);
-                    std::fputc(' ', stdout);
-                    std::fputs(what, stdout);
-                    std::fputs(who, stdout);
-                    std::fputc('\n', stdout);
+                    // Flushed once the changes that have come are told.
+                    line[used++] = '\n';
+                    std::fwrite(line, 1, used, stdout);
                     unflushed = true;
                 }
                 if (ends.Told()) done = true;

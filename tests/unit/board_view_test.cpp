@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -181,6 +184,38 @@ TEST(BoardView, RecentLinesKeepTheNewestCut) {
     recent.Add(accents.c_str());
     EXPECT_EQ(std::string(recent.Line(RecentLines::CAPACITY - 1)), accents.substr(0, 2 + 2 * 254));
 }
+
+#ifndef _WIN32
+TEST(BoardView, ClockStampOfAServiceTime) {
+    // In order, so that each second's local time is taken once and kept.
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone != nullptr ? zone : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const struct {
+        int64_t millis;
+        const char* stamp;
+    } cases[] = {
+        {1'765'400'587'215, "21:03:07.215"},
+        {1'765'400'587'999, "21:03:07.999"},  // the same second
+        {1'765'400'588'000, "21:03:08.000"},  // the next
+        {1'765'400'587'005, "21:03:07.005"},  // back again
+        {0, "00:00:00.000"},
+        {-1, "23:59:59.999"},  // before 1970: the second before
+    };
+    for (const auto& c : cases) {
+        char stamp[CLOCK_STAMP_SIZE];
+        ClockStampAt(c.millis, stamp);
+        EXPECT_STREQ(stamp, c.stamp) << c.millis;
+    }
+    if (zone != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+#endif
 
 }  // namespace
 }  // namespace marlek_board::view
