@@ -236,7 +236,7 @@ LibStatus BoardKeeper::RefuseOtherDescription(const std::string& named, marlek_b
                                      named.c_str(), path_.c_str(), named.c_str());
 }
 
-BoardSnapshot BoardKeeper::Snapshot() {
+BoardSnapshot BoardKeeper::Snapshot(bool readLevels) {
     BoardEngine& engine = *engine_;
     BoardSnapshot board;
     if (!inForce_) return board;
@@ -248,7 +248,7 @@ BoardSnapshot BoardKeeper::Snapshot() {
     board.outputMask = engine.pins.outputMask;
     board.pushPullMask = engine.pins.pushPullMask;
     board.drivenLevels = engine.pins.drivenLevels;
-    board.levelsKnown = ReadPinLevels(engine, board.levels) ? 1 : 0;
+    board.levelsKnown = readLevels && ReadPinLevels(engine, board.levels) ? 1 : 0;
     board.ledKind = static_cast<uint8_t>(description.led.kind);
     if (description.led.kind == LedKind::Class && !engine.ledKnown) {
         // Read once: from then on the service sets it.

@@ -52,8 +52,9 @@ public:
     bool SameDescription(const std::string& named) const;
     LibStatus RefuseOtherDescription(const std::string& named, marlek_board::ErrorRecord& failure) const;
 
-    // The board as a watch shows it; the pins' levels are read now.
-    BoardSnapshot Snapshot();
+    // The board as a watch shows it; the pins' levels are read now, unless
+    // readLevels is false: then levels and levelsKnown are left 0.
+    BoardSnapshot Snapshot(bool readLevels = true);
 
     // The requests whose edge events tell an input's change.
     int PinRequests(int (&fds)[MAX_SET_LINES]) const;

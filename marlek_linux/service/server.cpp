@@ -83,6 +83,8 @@ Peer PeerOf(int fd) {
     return peer;
 }
 
+bool SamePeer(const Peer& a, const Peer& b) { return a.pid == b.pid && a.uid == b.uid && a.program == b.program; }
+
 }  // namespace
 
 Server::Server(int listenFd, std::string socketPath, BoardKeeper& keeper, Log log)
@@ -131,7 +133,7 @@ int Server::Run() {
                     if (signal.ssi_signo == SIGHUP) {
                         keeper_.Refresh(true);
                         FollowEdges();
-                        Tell(ChangeCause::Now, nullptr);
+                        Tell(ChangeCause::Now, nullptr, Levels::Read);
                     } else {
                         log_("stopping: every line is given back");
                         return 0;
@@ -248,7 +250,10 @@ void Server::Drop(int fd, const std::string& why) {
         log_("dropped " + peer.program + " (pid " + std::to_string(peer.pid) + ", uid " + std::to_string(peer.uid) +
              "): " + why);
     }
-    if (found->second.watching && --watchers_ == 0) FollowEdges();
+    if (found->second.watching && --watchers_ == 0) {
+        FollowEdges();
+        levelsOwed_ = false;
+    }
     epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
     clients_.erase(found);
     dropped_.push_back(fd);
@@ -311,6 +316,13 @@ bool Server::Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t 
         case MessageKind::Call: {
             BoardRequest request;
             if (!TakeCall(body, length, request)) break;
+            // A read that finds other levels tells a change from outside.
+            using marlek_board::Operation;
+            const bool reads =
+                request.operation == Operation::DIOInputByte || request.operation == Operation::DIOInputBit;
+            const bool pins = request.operation >= Operation::DIOInit && request.operation <= Operation::DIOOutputBit;
+            const ChangeCause cause = reads ? ChangeCause::Outside : ChangeCause::Call;
+            SettleOwedLevels(cause, reads ? nullptr : &client.peer, pins);
             marlek_board::ErrorRecord failure;
             uint8_t value = 0;
             const LibStatus status = keeper_.SameDescription(client.board)
@@ -320,10 +332,7 @@ bool Server::Handle(Client& client, uint8_t kind, const uint8_t* body, uint32_t 
             static uint8_t answer[MAX_BODY];
             const Peer peer = client.peer;
             Send(client, static_cast<uint8_t>(MessageKind::Answer), answer, PutAnswer(status, value, failure, answer));
-            // A read that finds other levels tells a change from outside.
-            const bool reads = request.operation == marlek_board::Operation::DIOInputByte ||
-                               request.operation == marlek_board::Operation::DIOInputBit;
-            Tell(reads ? ChangeCause::Outside : ChangeCause::Call, reads ? nullptr : &peer);
+            TellCall(cause, reads ? nullptr : &peer, pins);
             return true;
         }
         case MessageKind::Watch:
@@ -356,6 +365,7 @@ void Server::Send(Client& client, uint8_t kind, const void* body, size_t length)
 // at most while the board changes fast, so that a watch wakes for a batch of
 // changes, not for each.
 void Server::FlushWatchers() {
+    PayOwedLevels();
     watchFlushAt_ = -1;
     std::vector<int> watching;
     for (const auto& [fd, client] : clients_) {
@@ -399,20 +409,75 @@ void Server::StartWatching(Client& client) {
     if (watchers_++ == 0) {
         FollowEdges();
         told_ = keeper_.Snapshot();
+        levelsReadAt_ = NowMs();
+        levelsOwed_ = false;
     }
     SendChange(client, 0);
 }
 
-// Tells every watcher of the board as it is now, if it has changed.
-void Server::Tell(ChangeCause cause, const Peer* peer) {
+bool Server::OwedBy(ChangeCause cause, const Peer* peer) const {
+    if (cause != owedCause_ || (peer != nullptr) != owedByPeer_) return false;
+    return peer == nullptr || SamePeer(owedPeer_, *peer);
+}
+
+void Server::SettleOwedLevels(ChangeCause cause, const Peer* peer, bool pins) {
+    if (levelsOwed_ && (!pins || !OwedBy(cause, peer))) PayOwedLevels();
+}
+
+void Server::TellCall(ChangeCause cause, const Peer* peer, bool pins) {
     if (watchers_ == 0) return;
-    const BoardSnapshot now = keeper_.Snapshot();
+    if (!pins) {
+        Tell(cause, peer, Levels::Kept);  // the LED and the modes: the pins are as they were
+        return;
+    }
+    if (levelsReadAt_ < 0 || NowMs() - levelsReadAt_ >= WATCH_FLUSH_MS) {
+        Tell(cause, peer, Levels::Read);
+        return;
+    }
+    Tell(cause, peer, Levels::Kept);
+    levelsOwed_ = true;
+    owedCause_ = cause;
+    owedByPeer_ = peer != nullptr;
+    if (peer != nullptr && !SamePeer(owedPeer_, *peer)) owedPeer_ = *peer;
+    if (watchFlushAt_ < 0) watchFlushAt_ = NowMs() + WATCH_FLUSH_MS;
+}
+
+void Server::PayOwedLevels() {
+    if (levelsOwed_) Tell(owedCause_, owedByPeer_ ? &owedPeer_ : nullptr, Levels::Owed);
+}
+
+// Tells every watcher of the board as it is now, if it has changed.
+void Server::Tell(ChangeCause cause, const Peer* peer, Levels levels) {
+    if (watchers_ == 0) return;
+    BoardSnapshot now = keeper_.Snapshot(levels != Levels::Kept);
+    if (levels == Levels::Kept) {
+        if (now.pinsHeld != 0) {
+            now.levels = told_.levels;
+            now.levelsKnown = told_.levelsKnown;
+        }
+        Queue(now, cause, peer, false);
+        return;
+    }
+    levelsReadAt_ = NowMs();
+    if (levelsOwed_ && levels == Levels::Read && now.levelsKnown != 0 && told_.levelsKnown != 0) {
+        // The outputs' levels are the owing calls' doing; what else has
+        // changed (an input's level, from outside) is this change's.
+        BoardSnapshot owed = told_;
+        owed.levels = static_cast<uint8_t>((told_.levels & ~told_.outputMask) | (now.levels & told_.outputMask));
+        Queue(owed, owedCause_, owedByPeer_ ? &owedPeer_ : nullptr, true);
+    }
+    levelsOwed_ = false;
+    Queue(now, cause, peer, levels == Levels::Owed);
+}
+
+void Server::Queue(const BoardSnapshot& now, ChangeCause cause, const Peer* peer, bool levelsByCall) {
     if (now == told_) return;
-    // Levels alone are an input's change, whoever's read found it.
+    // Levels alone are an input's change, whoever's read found it, unless
+    // calls' drives owed the read.
     BoardSnapshot levelsAside = now;
     levelsAside.levels = told_.levels;
     levelsAside.levelsKnown = told_.levelsKnown;
-    if (levelsAside == told_ && cause == ChangeCause::Call) cause = ChangeCause::Outside;
+    if (levelsAside == told_ && cause == ChangeCause::Call && !levelsByCall) cause = ChangeCause::Outside;
     told_ = now;
     uint8_t message[HEADER_SIZE + CHANGE_BODY];
     const size_t size = ChangeMessage(cause, cause == ChangeCause::Call ? peer : nullptr, 0, now, message);
@@ -481,7 +546,7 @@ void Server::EdgesCame(int fd) {
     while (read(fd, events, sizeof events) > 0) {
     }
     // The level read after the edges, so a quiet line never shows a stale one.
-    Tell(ChangeCause::Outside, nullptr);
+    Tell(ChangeCause::Outside, nullptr, Levels::Read);
 }
 
 // Waits for input while the client's answers are sent, else for room to send

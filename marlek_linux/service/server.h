@@ -6,8 +6,12 @@
 //
 // A watcher is told every change as it is made: by a call, with the peer that
 // made it, or from outside, by the edge events of the input pins, which the
-// service follows while anyone watches. The changes go out in batches, within
-// WATCH_FLUSH_MS of the first of each, so that a watch wakes once for many. What a watcher does not take is
+// service follows while anyone watches. The pins' levels are read after each
+// call that may change them, but at most once every WATCH_FLUSH_MS while
+// calls come faster: the calls meanwhile are told at once with the levels as
+// last read, and the read they owe is made when their changes go out. The
+// changes go out in batches, within WATCH_FLUSH_MS of the first of each, so
+// that a watch wakes once for many. What a watcher does not take is
 // never waited for: past WATCH_QUEUE_BYTES queued, its changes are counted as
 // missed, and once it has taken what was queued it is told how many it
 // missed and given the board as it is.
@@ -78,7 +82,18 @@ private:
     void Watch(Client& client);
     void Drop(int fd, const std::string& why);
     void StartWatching(Client& client);
-    void Tell(ChangeCause cause, const Peer* peer);
+    // How a change takes the pins' levels: read now; as last read, the read
+    // left owed; or read now, paying what calls owed, whose change it is.
+    enum class Levels { Read, Kept, Owed };
+    void Tell(ChangeCause cause, const Peer* peer, Levels levels);
+    void Queue(const BoardSnapshot& now, ChangeCause cause, const Peer* peer, bool levelsByCall);
+    // Before a call (pins: it may change the pins): what other calls owe is
+    // told first, so that the changes go out in order, each as its maker's.
+    void SettleOwedLevels(ChangeCause cause, const Peer* peer, bool pins);
+    // After it.
+    void TellCall(ChangeCause cause, const Peer* peer, bool pins);
+    bool OwedBy(ChangeCause cause, const Peer* peer) const;
+    void PayOwedLevels();
     size_t ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
                          uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
     // The board as it is, at once: to a new watcher, or one that missed changes.
@@ -100,6 +115,11 @@ private:
     BoardSnapshot told_;        // the board as the watchers were last told it
     std::vector<int> edges_;    // the pins' requests in the epoll set
     int64_t watchFlushAt_ = -1; // when the watchers' queued changes go out; -1: none queued
+    int64_t levelsReadAt_ = -1; // when the pins' levels were last read for the watchers
+    bool levelsOwed_ = false;   // calls since then may have changed them: read when the changes go out
+    ChangeCause owedCause_ = ChangeCause::Call;
+    bool owedByPeer_ = false;
+    Peer owedPeer_;             // the last of the calls that owe the read
 };
 
 }  // namespace marlek_linux::service

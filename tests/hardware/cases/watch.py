@@ -16,6 +16,16 @@ WATCHING = ("marlek-board watch > {file} 2>&1 & watcher=$!; "
 # The times of the lines and the pids of the programs, which differ run by
 # run, as words the expected text can hold.
 UNSTAMPED = "cut -d' ' -f2- {file} | sed \"s/pid $p1,/pid P1,/; s/pid $p2,/pid P2,/; s/pid $p3,/pid P3,/; s/pid $p4,/pid P4,/\""
+# The pins' drive and level lines played back: each pin's last drive and
+# level (pin 7 first), the lines whose "from" is not what the one before
+# left, the level lines not pinio's, and whether userled's LED line is the
+# last.
+REPLAY = ('$2 == "pin" && ($4 == "drives" || $4 == "level") { key = $4 " " $3; '
+          'if ((key in state) && state[key] != $5) gaps++; state[key] = $7; '
+          'if ($4 == "level" && $8 != "(pinio,") others++ } '
+          '/LED off -> on \\(userled,/ { led = NR } '
+          'END { for (pin = 7; pin >= 0; pin--) { d = d state["drives " pin]; l = l state["level " pin] } '
+          'print d, l, gaps + 0, others + 0, (led == NR) }')
 
 
 def by(program, number):
@@ -64,6 +74,21 @@ CASES = [
          "if [ $((watched * 4)) -le $((alone * 5)) ]; then echo in time; else echo \"$watched us against $alone us\"; "
          f"fi; grep -c 'missed [0-9]* changes; the board as it is now:' {WATCH}",
          stdout="in time\n1\n", board=DIO_PINS, setup=["set_pulls 0 0xFF", START], seconds=120),
+    # Calls too close for a read of the levels each: pinio's, which drive
+    # four pulled-up pins low, are told with the levels all the same, as
+    # pinio's, though nothing follows them; in a burst, each drive is
+    # told (the drive lines play back without a gap, to the last byte, 165),
+    # and the levels end as a read gives them, before userled's change.
+    Case("burst_levels", WATCHING.format(file=WATCH)
+         + "printf '3\\n165\\nq\\nq\\n' | pinio > /dev/null; "
+           f"[ \"$(guest-tool wait-line {WATCH} 'pin 6 level 1 -> 0 (pinio' 5)\" != none ] && echo told; "
+           "{ printf '3\\n'; i=0; while [ $i -lt 256 ]; do echo $i; i=$((i + 1)); done; printf '165\\nq\\nq\\n'; } "
+           "| pinio > /dev/null; printf '3\\n1\\n0\\nq\\n' | userled > /dev/null; "
+           f"guest-tool wait-line {WATCH} 'LED off' 5 > /dev/null; kill $watcher; awk '{REPLAY}' {WATCH} > /tmp/replay; "
+           "read -r drives levels rest < /tmp/replay; "
+           "read_now=$(marlek-board show | awk -F'\\t' '$1 == \"DATA:\" { for (i = 2; i <= 9; i++) printf \"%s\", $i }'); "
+           "[ \"$levels\" = \"$read_now\" ] && echo \"levels as read\"; echo \"$drives $rest\"",
+         stdout="told\nlevels as read\n10100101 0 0 1\n", board=BOARD, setup=["set_pulls 0 0xFF", START]),
     # A socket carried elsewhere, as ssh -L carries it: pinio and the watch
     # work through it (the service sees the carrier as the peer).
     Case("carried_socket", f"guest-tool forward /tmp/lab.sock {SOCKET} > /tmp/forward & "
