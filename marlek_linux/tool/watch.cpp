@@ -125,9 +125,9 @@ const char* Direction(const BoardSnapshot& board, unsigned pin) {
     return Bit(board.pushPullMask, pin) ? "output, push-pull" : "output, open-drain";
 }
 
-// "pin 3 drives 0 -> 1": a pin's line, put together without a format, as
-// a watch writes thousands of them a second.
-const char* PinLine(char (&text)[CHANGE_LINE_SIZE], unsigned pin, const char* field, const char* from, const char* to) {
+// "pin 3 direction input -> output, push-pull": a pin's line, put together
+// without a format; its length.
+size_t PinLine(char (&text)[CHANGE_LINE_SIZE], unsigned pin, const char* field, const char* from, const char* to) {
     size_t used = 0;
     auto add = [&](const char* part) {
         const size_t length = std::strlen(part);
@@ -146,38 +146,75 @@ const char* PinLine(char (&text)[CHANGE_LINE_SIZE], unsigned pin, const char* fi
     add(" -> ");
     add(to);
     text[used] = '\0';
-    return text;
+    return used;
 }
 
-const char* LevelText(unsigned value, unsigned pin) { return Bit(value, pin) ? "1" : "0"; }
+// "pin 3 drives 0 -> 1", "pin 3 level 1 -> 0": a form with the pin and the
+// two levels put in at its three #, as a watch writes thousands of these a
+// second.
+struct LevelForm {
+    const char* text;
+    size_t length;
+    size_t marks[3];
+};
 
-// Calls line(text) for each change from before to after, in a fixed order:
+template <size_t N>
+constexpr LevelForm FormOf(const char (&text)[N]) {
+    static_assert(N <= CHANGE_LINE_SIZE, "the form fits a line");
+    LevelForm form{text, N - 1, {}};
+    size_t next = 0;
+    for (size_t at = 0; at + 1 < N && next < 3; ++at) {
+        if (text[at] == '#') form.marks[next++] = at;
+    }
+    return form;
+}
+
+constexpr LevelForm DRIVES_FORM = FormOf("pin # drives # -> #");
+constexpr LevelForm LEVEL_FORM = FormOf("pin # level # -> #");
+
+// The line's length.
+size_t LevelLine(char (&text)[CHANGE_LINE_SIZE], const LevelForm& form, unsigned pin, bool from, bool to) {
+    std::memcpy(text, form.text, form.length + 1);
+    text[form.marks[0]] = static_cast<char>('0' + pin);
+    text[form.marks[1]] = from ? '1' : '0';
+    text[form.marks[2]] = to ? '1' : '0';
+    return form.length;
+}
+
+// Calls line(text, length) for each change from before to after, in a fixed order:
 // the pins held or given back, the directions, drives, driven levels and the
 // levels a read gives (pin 0 to 7), the LED and the two pairs.
 template <typename Line>
 void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line) {
     char text[CHANGE_LINE_SIZE];
-    if (before.pinsHeld != after.pinsHeld) line(after.pinsHeld != 0 ? "pins held" : "pins given back");
-    for (unsigned pin = 0; pin < 8; ++pin) {
+    if (before.pinsHeld != after.pinsHeld) {
+        const char* held = after.pinsHeld != 0 ? "pins held" : "pins given back";
+        line(held, std::strlen(held));
+    }
+    const bool directions = before.outputMask != after.outputMask ||
+                            (before.pushPullMask ^ after.pushPullMask) & after.outputMask;
+    for (unsigned pin = 0; pin < 8 && directions; ++pin) {
         const bool wasOutput = Bit(before.outputMask, pin);
         const bool isOutput = Bit(after.outputMask, pin);
         if (wasOutput != isOutput) {
-            line(PinLine(text, pin, "direction", Direction(before, pin), Direction(after, pin)));
+            line(text, PinLine(text, pin, "direction", Direction(before, pin), Direction(after, pin)));
         } else if (isOutput && Bit(before.pushPullMask, pin) != Bit(after.pushPullMask, pin)) {
-            line(PinLine(text, pin, "drive", Bit(before.pushPullMask, pin) ? "push-pull" : "open-drain",
-                         Bit(after.pushPullMask, pin) ? "push-pull" : "open-drain"));
+            line(text, PinLine(text, pin, "drive", Bit(before.pushPullMask, pin) ? "push-pull" : "open-drain",
+                               Bit(after.pushPullMask, pin) ? "push-pull" : "open-drain"));
         }
     }
     const unsigned driven = before.outputMask & after.outputMask & (before.drivenLevels ^ after.drivenLevels);
     for (unsigned pin = 0; pin < 8 && driven != 0; ++pin) {
         if (Bit(driven, pin)) {
-            line(PinLine(text, pin, "drives", LevelText(before.drivenLevels, pin), LevelText(after.drivenLevels, pin)));
+            line(text, LevelLine(text, DRIVES_FORM, pin, Bit(before.drivenLevels, pin), Bit(after.drivenLevels, pin)));
         }
     }
     const bool known = before.levelsKnown != 0 && after.levelsKnown != 0;
     const unsigned levels = known ? before.levels ^ after.levels : 0u;
     for (unsigned pin = 0; pin < 8 && levels != 0; ++pin) {
-        if (Bit(levels, pin)) line(PinLine(text, pin, "level", LevelText(before.levels, pin), LevelText(after.levels, pin)));
+        if (Bit(levels, pin)) {
+            line(text, LevelLine(text, LEVEL_FORM, pin, Bit(before.levels, pin), Bit(after.levels, pin)));
+        }
     }
     char from[view::PICTURE_TEXT_SIZE];
     char to[view::PICTURE_TEXT_SIZE];
@@ -185,7 +222,7 @@ void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line)
         LedText(before, from, sizeof from);
         LedText(after, to, sizeof to);
         std::snprintf(text, sizeof text, "LED %s -> %s", from, to);
-        line(text);
+        line(text, std::strlen(text));
     }
     for (size_t pair = 0; pair < 2; ++pair) {
         if (before.modes[pair] == after.modes[pair] && before.modeLines[pair] == after.modeLines[pair] &&
@@ -198,7 +235,7 @@ void Changes(const BoardSnapshot& before, const BoardSnapshot& after, Line line)
         PairText(after, pair, to, sizeof to);
         if (std::strcmp(from, to) == 0) continue;
         std::snprintf(text, sizeof text, "%s %s -> %s", pair == 0 ? "UART 1 and 2" : "UART 3 and 4", from, to);
-        line(text);
+        line(text, std::strlen(text));
     }
 }
 
@@ -246,6 +283,23 @@ const WhoWords& WhoOf(const ChangeNote& note, WhoWords& words) {
     words.length = std::strlen(words.text);
     return words;
 }
+
+// The change lines off a terminal, gathered and written on standard output
+// together, a batch of changes at a time.
+struct ChangeLines {
+    char bytes[64 * 1024];
+    size_t used = 0;
+
+    void Put(const char* line, size_t length) {
+        if (used + length > sizeof bytes) WriteOut();
+        std::memcpy(bytes + used, line, length);
+        used += length;
+    }
+    void WriteOut() {
+        if (used > 0) std::fwrite(bytes, 1, used, stdout);
+        used = 0;
+    }
+};
 
 // ---- talking to the service ----
 
@@ -365,6 +419,7 @@ int WatchBoard(const char* const* args, size_t count) {
     view::WatchEnds ends(options);
     static Incoming in;
     static WhoWords whoWords;
+    static ChangeLines lines;
     BoardSnapshot seen;
     bool started = false;
     view::BoardPicture picture;
@@ -386,11 +441,11 @@ int WatchBoard(const char* const* args, size_t count) {
             view::ClockStampAt(note.timeMs, stamp);  // the service's time of the change
             const size_t stampLength = std::strlen(stamp);
             bool done = false;
-            auto tell = [&](const char* what) {
+            auto tell = [&](const char* what, size_t whatLength) {
                 if (done) return;
                 // The line's own words are printable, who made it is escaped.
                 char line[view::CLOCK_STAMP_SIZE + CHANGE_LINE_SIZE + sizeof who.text + 1];
-                const size_t whatLength = std::min(std::strlen(what), CHANGE_LINE_SIZE);
+                whatLength = std::min(whatLength, CHANGE_LINE_SIZE);
                 size_t used = 0;
                 std::memcpy(line, stamp, stampLength);
                 used += stampLength;
@@ -403,9 +458,9 @@ int WatchBoard(const char* const* args, size_t count) {
                     line[used] = '\0';
                     live.Add(line);
                 } else {
-                    // Flushed once the changes that have come are told.
+                    // Written once the changes that have come are told.
                     line[used++] = '\n';
-                    std::fwrite(line, 1, used, stdout);
+                    lines.Put(line, used);
                     unflushed = true;
                 }
                 if (ends.Told()) done = true;
@@ -414,7 +469,7 @@ int WatchBoard(const char* const* args, size_t count) {
                 char missed[96];
                 std::snprintf(missed, sizeof missed, "missed %u change%s; the board as it is now:", note.missed,
                               note.missed == 1 ? "" : "s");
-                tell(missed);
+                tell(missed, std::strlen(missed));
             }
             if (started) Changes(seen, note.board, tell);
             seen = note.board;
@@ -425,6 +480,7 @@ int WatchBoard(const char* const* args, size_t count) {
         // The lines of the changes that have come, at once.
         if (unflushed) {
             unflushed = false;
+            lines.WriteOut();
             int error = 0;
             const view::Output written = view::FlushStandardOutput(error);
             if (written != view::Output::Written) {
