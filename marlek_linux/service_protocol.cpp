@@ -75,12 +75,20 @@ const char* HeaderCheckText(HeaderCheck check) {
     return "not a message";
 }
 
-size_t PutMessage(MessageKind kind, const void* body, size_t length, uint8_t* out) {
+namespace {
+
+void PutHeader(MessageKind kind, size_t length, uint8_t* out) {
     out[0] = MARK[0];
     out[1] = MARK[1];
     out[2] = PROTOCOL_VERSION;
     out[3] = static_cast<uint8_t>(kind);
     PutLittle32(static_cast<uint32_t>(length), out + 4);
+}
+
+}  // namespace
+
+size_t PutMessage(MessageKind kind, const void* body, size_t length, uint8_t* out) {
+    PutHeader(kind, length, out);
     if (length > 0) std::memcpy(out + HEADER_SIZE, body, length);
     return HEADER_SIZE + length;
 }
@@ -131,22 +139,41 @@ bool TakeAnswer(const uint8_t* body, size_t length, LibStatus& status, uint8_t& 
     return true;
 }
 
-size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]) {
-    uint8_t* at = body;
-    *at++ = static_cast<uint8_t>(note.cause);
-    PutLittle32(note.missed, at);
-    at += 4;
+void PutChangeWho(uint32_t uid, int32_t pid, const char* program, const char* user,
+                  uint8_t (&who)[CHANGE_WHO_SIZE]) {
+    PutLittle32(uid, who);
+    PutLittle32(Signed32(pid), who + 4);
+    PutName(user, USER_NAME_SIZE, PutName(program, PROGRAM_NAME_SIZE, who + 8));
+}
+
+namespace {
+
+// The body of a change: cause, missed, time, who, board.
+void PutChangeBody(ChangeCause cause, uint32_t missed, int64_t timeMs, const uint8_t (&who)[CHANGE_WHO_SIZE],
+                   const BoardSnapshot& board, uint8_t* body) {
+    body[0] = static_cast<uint8_t>(cause);
+    PutLittle32(missed, body + 1);
     uint64_t time = 0;
-    std::memcpy(&time, &note.timeMs, sizeof time);
-    PutLittle32(static_cast<uint32_t>(time), at);
-    PutLittle32(static_cast<uint32_t>(time >> 32), at + 4);
-    at += 8;
-    PutLittle32(note.uid, at);
-    PutLittle32(Signed32(note.pid), at + 4);
-    at += 8;
-    at = PutName(note.program, PROGRAM_NAME_SIZE, at);
-    at = PutName(note.user, USER_NAME_SIZE, at);
-    std::memcpy(at, &note.board, sizeof note.board);
+    std::memcpy(&time, &timeMs, sizeof time);
+    PutLittle32(static_cast<uint32_t>(time), body + 5);
+    PutLittle32(static_cast<uint32_t>(time >> 32), body + 9);
+    std::memcpy(body + 13, who, CHANGE_WHO_SIZE);
+    std::memcpy(body + 13 + CHANGE_WHO_SIZE, &board, sizeof board);
+}
+static_assert(13 + CHANGE_WHO_SIZE + sizeof(BoardSnapshot) == CHANGE_BODY, "a change's body is its parts");
+
+}  // namespace
+
+void PutChangeMessage(ChangeCause cause, uint32_t missed, int64_t timeMs, const uint8_t (&who)[CHANGE_WHO_SIZE],
+                      const BoardSnapshot& board, uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
+    PutHeader(MessageKind::Change, CHANGE_BODY, message);
+    PutChangeBody(cause, missed, timeMs, who, board, message + HEADER_SIZE);
+}
+
+size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]) {
+    uint8_t who[CHANGE_WHO_SIZE];
+    PutChangeWho(note.uid, note.pid, note.program, note.user, who);
+    PutChangeBody(note.cause, note.missed, note.timeMs, who, note.board, body);
     return CHANGE_BODY;
 }
 

@@ -91,6 +91,16 @@ struct ChangeNote {
 inline constexpr size_t CHANGE_BODY =
     1 + 4 + 8 + 4 + 4 + 1 + PROGRAM_NAME_SIZE + 1 + USER_NAME_SIZE + sizeof(BoardSnapshot);
 
+// Who made a change (uid, pid, program, user) as it travels in the change's
+// body: the same for every change of one client, so made once for it.
+inline constexpr size_t CHANGE_WHO_SIZE = 4 + 4 + 1 + PROGRAM_NAME_SIZE + 1 + USER_NAME_SIZE;
+void PutChangeWho(uint32_t uid, int32_t pid, const char* program, const char* user,
+                  uint8_t (&who)[CHANGE_WHO_SIZE]);
+
+// A whole Change message (HEADER_SIZE + CHANGE_BODY bytes) from its parts.
+void PutChangeMessage(ChangeCause cause, uint32_t missed, int64_t timeMs, const uint8_t (&who)[CHANGE_WHO_SIZE],
+                      const BoardSnapshot& board, uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
+
 // A change's body, and back; false for a body that is no change.
 size_t PutChange(const ChangeNote& note, uint8_t (&body)[CHANGE_BODY]);
 bool TakeChange(const uint8_t* body, size_t length, ChangeNote& note);

@@ -80,6 +80,8 @@ Peer PeerOf(int fd) {
     } else {
         peer.program = "?";
     }
+    // Each name kept within its room.
+    PutChangeWho(peer.uid, peer.pid, peer.program.c_str(), peer.user.c_str(), peer.who);
     return peer;
 }
 
@@ -480,7 +482,8 @@ void Server::Queue(const BoardSnapshot& now, ChangeCause cause, const Peer* peer
     if (levelsAside == told_ && cause == ChangeCause::Call && !levelsByCall) cause = ChangeCause::Outside;
     told_ = now;
     uint8_t message[HEADER_SIZE + CHANGE_BODY];
-    const size_t size = ChangeMessage(cause, cause == ChangeCause::Call ? peer : nullptr, 0, now, message);
+    ChangeMessage(cause, cause == ChangeCause::Call ? peer : nullptr, 0, now, message);
+    const size_t size = sizeof message;
     // Queued, not sent: no watcher goes away meanwhile.
     for (auto& [fd, client] : clients_) {
         if (!client.watching) continue;
@@ -493,29 +496,19 @@ void Server::Queue(const BoardSnapshot& now, ChangeCause cause, const Peer* peer
     }
 }
 
-size_t Server::ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
-                             uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
-    ChangeNote note;
-    note.cause = cause;
-    note.missed = missed;
+void Server::ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
+                           uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
+    static const uint8_t nobody[CHANGE_WHO_SIZE] = {};  // uid and pid 0, no names
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    note.timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    if (peer != nullptr) {  // each name kept within its room when the peer was taken
-        note.uid = peer->uid;
-        note.pid = peer->pid;
-        std::memcpy(note.program, peer->program.c_str(), std::min(peer->program.size(), PROGRAM_NAME_SIZE) + 1);
-        std::memcpy(note.user, peer->user.c_str(), std::min(peer->user.size(), USER_NAME_SIZE) + 1);
-    }
-    note.board = board;
-    uint8_t body[CHANGE_BODY];
-    return PutMessage(MessageKind::Change, body, PutChange(note, body), message);
+    const int64_t timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    PutChangeMessage(cause, missed, timeMs, peer != nullptr ? peer->who : nobody, board, message);
 }
 
 void Server::SendChange(Client& client, uint32_t missed) {
     uint8_t message[HEADER_SIZE + CHANGE_BODY];
-    const size_t size = ChangeMessage(ChangeCause::Now, nullptr, missed, keeper_.Snapshot(), message);
-    client.out.insert(client.out.end(), message, message + size);
+    ChangeMessage(ChangeCause::Now, nullptr, missed, keeper_.Snapshot(), message);
+    client.out.insert(client.out.end(), message, message + sizeof message);
     Flush(client);
 }
 

@@ -41,6 +41,7 @@ struct Peer {
     pid_t pid = 0;
     std::string program;  // the process's name (its comm), as the kernel has it
     std::string user;     // the uid's name in /etc/passwd; empty when it has none there
+    uint8_t who[CHANGE_WHO_SIZE] = {};  // all four as each change of the client tells them
 };
 
 struct Client {
@@ -94,8 +95,8 @@ private:
     void TellCall(ChangeCause cause, const Peer* peer, bool pins);
     bool OwedBy(ChangeCause cause, const Peer* peer) const;
     void PayOwedLevels();
-    size_t ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
-                         uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
+    static void ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
+                              uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
     // The board as it is, at once: to a new watcher, or one that missed changes.
     void SendChange(Client& client, uint32_t missed);
     void FollowEdges();

@@ -127,6 +127,18 @@ TEST(ServiceProtocol, ChangesTravelWholeAndAreChecked) {
     EXPECT_STREQ(taken.program, sent.program);
     EXPECT_STREQ(taken.user, "operator");
     EXPECT_TRUE(taken.board == sent.board);
+    // The whole message from its parts, with who made it put once, is the
+    // same; no one (a change from outside) is all zeros.
+    uint8_t who[CHANGE_WHO_SIZE];
+    PutChangeWho(sent.uid, sent.pid, sent.program, sent.user, who);
+    uint8_t message[HEADER_SIZE + CHANGE_BODY];
+    PutChangeMessage(sent.cause, sent.missed, sent.timeMs, who, sent.board, message);
+    uint8_t expected[HEADER_SIZE + CHANGE_BODY];
+    PutMessage(MessageKind::Change, body, sizeof body, expected);
+    EXPECT_EQ(std::memcmp(message, expected, sizeof message), 0);
+    const uint8_t nobody[CHANGE_WHO_SIZE] = {};
+    PutChangeWho(0, 0, "", "", who);
+    EXPECT_EQ(std::memcmp(who, nobody, sizeof who), 0);
     // A field past what it may hold is refused, as is a name longer than its room.
     const size_t snapshot = CHANGE_BODY - sizeof(BoardSnapshot);
     const std::pair<size_t, uint8_t> wrong[] = {
