@@ -87,6 +87,16 @@ Peer PeerOf(int fd) {
 
 bool SamePeer(const Peer& a, const Peer& b) { return a.pid == b.pid && a.uid == b.uid && a.program == b.program; }
 
+// A change as it travels, stamped with the wall clock now.
+void ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
+                   uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
+    static const uint8_t nobody[CHANGE_WHO_SIZE] = {};  // uid and pid 0, no names
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    PutChangeMessage(cause, missed, timeMs, peer != nullptr ? peer->who : nobody, board, message);
+}
+
 }  // namespace
 
 Server::Server(int listenFd, std::string socketPath, BoardKeeper& keeper, Log log)
@@ -418,8 +428,7 @@ void Server::StartWatching(Client& client) {
 }
 
 bool Server::OwedBy(ChangeCause cause, const Peer* peer) const {
-    if (cause != owedCause_ || (peer != nullptr) != owedByPeer_) return false;
-    return peer == nullptr || SamePeer(owedPeer_, *peer);
+    return cause == owedCause_ && (cause != ChangeCause::Call || (peer != nullptr && SamePeer(owedPeer_, *peer)));
 }
 
 void Server::SettleOwedLevels(ChangeCause cause, const Peer* peer, bool pins) {
@@ -432,20 +441,20 @@ void Server::TellCall(ChangeCause cause, const Peer* peer, bool pins) {
         Tell(cause, peer, Levels::Kept);  // the LED and the modes: the pins are as they were
         return;
     }
-    if (levelsReadAt_ < 0 || NowMs() - levelsReadAt_ >= WATCH_FLUSH_MS) {
+    const int64_t now = NowMs();
+    if (levelsReadAt_ < 0 || now - levelsReadAt_ >= WATCH_FLUSH_MS) {
         Tell(cause, peer, Levels::Read);
         return;
     }
     Tell(cause, peer, Levels::Kept);
     levelsOwed_ = true;
     owedCause_ = cause;
-    owedByPeer_ = peer != nullptr;
     if (peer != nullptr && !SamePeer(owedPeer_, *peer)) owedPeer_ = *peer;
-    if (watchFlushAt_ < 0) watchFlushAt_ = NowMs() + WATCH_FLUSH_MS;
+    if (watchFlushAt_ < 0) watchFlushAt_ = now + WATCH_FLUSH_MS;
 }
 
 void Server::PayOwedLevels() {
-    if (levelsOwed_) Tell(owedCause_, owedByPeer_ ? &owedPeer_ : nullptr, Levels::Owed);
+    if (levelsOwed_) Tell(owedCause_, &owedPeer_, Levels::Owed);  // a peer for Call's alone
 }
 
 // Tells every watcher of the board as it is now, if it has changed.
@@ -466,7 +475,7 @@ void Server::Tell(ChangeCause cause, const Peer* peer, Levels levels) {
         // changed (an input's level, from outside) is this change's.
         BoardSnapshot owed = told_;
         owed.levels = static_cast<uint8_t>((told_.levels & ~told_.outputMask) | (now.levels & told_.outputMask));
-        Queue(owed, owedCause_, owedByPeer_ ? &owedPeer_ : nullptr, true);
+        Queue(owed, owedCause_, &owedPeer_, true);
     }
     levelsOwed_ = false;
     Queue(now, cause, peer, levels == Levels::Owed);
@@ -494,15 +503,6 @@ void Server::Queue(const BoardSnapshot& now, ChangeCause cause, const Peer* peer
         client.out.insert(client.out.end(), message, message + size);
         if (watchFlushAt_ < 0) watchFlushAt_ = NowMs() + WATCH_FLUSH_MS;
     }
-}
-
-void Server::ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
-                           uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]) {
-    static const uint8_t nobody[CHANGE_WHO_SIZE] = {};  // uid and pid 0, no names
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const int64_t timeMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    PutChangeMessage(cause, missed, timeMs, peer != nullptr ? peer->who : nobody, board, message);
 }
 
 void Server::SendChange(Client& client, uint32_t missed) {

@@ -95,8 +95,6 @@ private:
     void TellCall(ChangeCause cause, const Peer* peer, bool pins);
     bool OwedBy(ChangeCause cause, const Peer* peer) const;
     void PayOwedLevels();
-    static void ChangeMessage(ChangeCause cause, const Peer* peer, uint32_t missed, const BoardSnapshot& board,
-                              uint8_t (&message)[HEADER_SIZE + CHANGE_BODY]);
     // The board as it is, at once: to a new watcher, or one that missed changes.
     void SendChange(Client& client, uint32_t missed);
     void FollowEdges();
@@ -118,9 +116,8 @@ private:
     int64_t watchFlushAt_ = -1; // when the watchers' queued changes go out; -1: none queued
     int64_t levelsReadAt_ = -1; // when the pins' levels were last read for the watchers
     bool levelsOwed_ = false;   // calls since then may have changed them: read when the changes go out
-    ChangeCause owedCause_ = ChangeCause::Call;
-    bool owedByPeer_ = false;
-    Peer owedPeer_;             // the last of the calls that owe the read
+    ChangeCause owedCause_ = ChangeCause::Call;  // Outside: reads owe it, and no peer
+    Peer owedPeer_;             // the last of the calls that owe the read, when they are Call's
 };
 
 }  // namespace marlek_linux::service

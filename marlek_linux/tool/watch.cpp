@@ -259,26 +259,19 @@ void Who(const ChangeNote& note, char* out, size_t size) {
 // maker: a program's thousands of changes a second share them.
 struct WhoWords {
     bool made = false;
-    ChangeCause cause = ChangeCause::Now;
-    int32_t pid = 0;
-    uint32_t uid = 0;
-    char program[PROGRAM_NAME_SIZE + 1] = "";
-    char user[USER_NAME_SIZE + 1] = "";
+    ChangeNote maker;  // its cause, uid, pid, program and user
     char text[512] = "";
     size_t length = 0;
 };
 
 const WhoWords& WhoOf(const ChangeNote& note, WhoWords& words) {
-    if (words.made && words.cause == note.cause && words.pid == note.pid && words.uid == note.uid &&
-        std::strcmp(words.program, note.program) == 0 && std::strcmp(words.user, note.user) == 0) {
+    const ChangeNote& maker = words.maker;
+    if (words.made && maker.cause == note.cause && maker.pid == note.pid && maker.uid == note.uid &&
+        std::strcmp(maker.program, note.program) == 0 && std::strcmp(maker.user, note.user) == 0) {
         return words;
     }
     words.made = true;
-    words.cause = note.cause;
-    words.pid = note.pid;
-    words.uid = note.uid;
-    std::memcpy(words.program, note.program, sizeof words.program);
-    std::memcpy(words.user, note.user, sizeof words.user);
+    words.maker = note;
     Who(note, words.text, sizeof words.text);
     words.length = std::strlen(words.text);
     return words;
